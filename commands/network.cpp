@@ -1,1 +1,66 @@
-// (to be written)
+// The board's network settings: address bytes travel in the caller's array order, unchanged.
+#include <cstring>
+
+#include "commands/packet.h"
+
+using namespace tarvex::commands;
+
+namespace {
+
+constexpr std::uint32_t IP_BYTES = 4;
+constexpr std::uint32_t MAC_BYTES = 6;
+
+int setAddress(std::uint16_t index, std::uint8_t selector, const std::uint8_t* bytes,
+               std::uint32_t count) {
+    if (bytes == nullptr) return 0;  // nothing to send: refused without I/O
+    CommandPacket& p = packet(CMD_ETH, DIR_SET);
+    p.selector = selector;
+    std::memcpy(p.payload, bytes, count);
+    return sendSet(index);
+}
+
+// The reply lands straight in the caller's array; a short one writes only the bytes received.
+int getAddress(std::uint16_t index, std::uint8_t selector, std::uint8_t* bytes,
+               std::uint32_t count) {
+    if (bytes == nullptr) return XFER_FAIL;  // nowhere to put the reply: refused without I/O
+    CommandPacket& p = packet(CMD_ETH, DIR_GET);
+    p.selector = selector;
+    return sendGet(index, bytes, count);
+}
+
+}  // namespace
+
+extern "C" int TARVEX_CALL u_SetEthIPAddr(std::uint16_t index, const std::uint8_t* addr) {
+    return setAddress(index, ETH_IP_ADDR, addr, IP_BYTES);
+}
+
+extern "C" int TARVEX_CALL u_GetEthIPAddr(std::uint16_t index, std::uint8_t* addr) {
+    return getAddress(index, ETH_IP_ADDR, addr, IP_BYTES);
+}
+
+extern "C" int TARVEX_CALL u_SetEthIPMask(std::uint16_t index, const std::uint8_t* addr) {
+    return setAddress(index, ETH_IP_MASK, addr, IP_BYTES);
+}
+
+extern "C" int TARVEX_CALL u_GetEthIPMask(std::uint16_t index, std::uint8_t* addr) {
+    return getAddress(index, ETH_IP_MASK, addr, IP_BYTES);
+}
+
+extern "C" int TARVEX_CALL u_SetEthIPGateway(std::uint16_t index, const std::uint8_t* addr) {
+    return setAddress(index, ETH_IP_GATEWAY, addr, IP_BYTES);
+}
+
+extern "C" int TARVEX_CALL u_GetEthIPGateway(std::uint16_t index, std::uint8_t* addr) {
+    return getAddress(index, ETH_IP_GATEWAY, addr, IP_BYTES);
+}
+
+extern "C" int TARVEX_CALL u_SetEthMACAddress(std::uint16_t index, const std::uint8_t* mac) {
+    return setAddress(index, ETH_MAC_ADDR, mac, MAC_BYTES);
+}
+
+extern "C" int TARVEX_CALL u_GetEthMACAddress(std::uint16_t index, std::uint8_t* mac) {
+    if (mac == nullptr) return XFER_FAIL;
+    // The only network command that writes the length byte; it stays 6 for later commands.
+    outBuff.length = MAC_BYTES;
+    return getAddress(index, ETH_MAC_ADDR, mac, MAC_BYTES);
+}

@@ -25,7 +25,8 @@ enum class FaultKind {
     LateReply,       // the reply is ready `value` ms late
     StrayReply,      // the board answers this request with one extra reply of `value` bytes
                      // (for a DIR_SET packet: a reply to a command that expects none)
-    EndOfData,       // the next read on the board's pipe fails at once with ERROR_HANDLE_EOF
+    EndOfData,       // the board has no data for this request: its replies are dropped and
+                     // the next read on the board's pipe fails at once with ERROR_HANDLE_EOF
     StallWrite,      // the write of this request never completes: the write times out
     RefuseWrite,     // the write fails at once with the error code `value`
     Unplug,          // the board is unplugged as this request arrives (nothing is received)
@@ -60,10 +61,13 @@ public:
     Bytes lastPacket() const;
 
     // Faults, applied in order to the next transfers written to the board (one fault per
-    // transfer; inject several to cover several).  EndOfData applies to the next read instead.
+    // transfer; inject several to cover several).  An EndOfData fault, taken by a transfer,
+    // makes the next read fail.
     void injectFault(Fault fault);
     void injectFaults(std::size_t count, Fault fault);  // the next `count` transfers
-    void clearFaults();
+    void clearFaults();  // also disarms a pending end of data
+    // The next read on the board's pipe fails at once with ERROR_HANDLE_EOF, whatever is written.
+    void armEndOfData() { endOfData_ = true; }
 
     // Time from a request's arrival to its reply being ready (default 0 in virtual time).
     void setLatency(Micros latency) { latency_ = latency; }

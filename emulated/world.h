@@ -18,18 +18,26 @@
 #include <vector>
 
 #include "emulated/board.h"
+#include "emulated/clock.h"
 #include "emulated/firmware.h"
 #include "platform/platform.h"
 
 namespace tarvex::emulated {
-
-enum class ClockMode { Virtual, RealTime };
 
 // The driver's device-interface class {5354FA28-6D14-4E35-A1F5-75BB54E6030F}.
 extern const platform::Guid kDeviceInterfaceGuid;
 
 // Identifies a plugged interface for later unplug / replug.
 using InterfaceId = std::uint32_t;
+
+// One driver control request (deviceIoControl) as the driver received it.
+struct ControlRequest {
+    InterfaceId interfaceId;
+    std::uint32_t code;
+    Bytes input;
+    std::uint32_t outputSize;
+    Micros at;
+};
 
 struct MessageBoxCall {
     std::string text;
@@ -96,7 +104,9 @@ public:
 
     // ---- observation ----
     const std::vector<MessageBoxCall>& messageBoxes() const { return messageBoxes_; }
-    std::size_t openHandleCount() const;  // files, events and snapshots still open
+    // Every control request made on a handle of a plugged device, in order.
+    const std::vector<ControlRequest>& controlRequests() const;
+    std::size_t openHandleCount() const;  // files, events, snapshots and registry keys open
     std::size_t pendingRequestCount() const;
 
     // ---- platform::Backend ----
