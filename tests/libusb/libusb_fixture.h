@@ -1,0 +1,135 @@
+// What the libusb backend's tests share: the testbed, boards that answer as a script says, and
+// the seam and exports they are driven through.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "libusb/usb_testbed.h"
+#include "platform/platform.h"
+#include "tarvex.h"
+
+namespace tarvex::libusbtest {
+
+inline const std::string kBoardVidPid = TARVEX_BOARD_VID_PID;
+inline const std::string kClassSuffix = "#{5354fa28-6d14-4e35-a1f5-75bb54e6030f}";
+
+// {5354FA28-6D14-4E35-A1F5-75BB54E6030F}
+inline constexpr platform::Guid kInterfaceClass = {
+    0x5354FA28, 0x6D14, 0x4E35, {0xA1, 0xF5, 0x75, 0xBB, 0x54, 0xE6, 0x03, 0x0F}};
+
+// A board whose every transfer gets the replies `answer` makes of it (none: it stays silent).
+class ScriptedFirmware final : public emulated::Firmware {
+public:
+    using Answer = std::function<std::vector<Bytes>(const Bytes& received)>;
+    explicit ScriptedFirmware(Answer answer) : answer_(std::move(answer)) {}
+
+    void receive(const std::uint8_t* data, std::size_t length, emulated::Micros,
+                 std::vector<emulated::Reply>& replies) override {
+        for (Bytes& reply : answer_(Bytes(data, data + length))) replies.push_back({reply, 0});
+    }
+
+private:
+    Answer answer_;
+};
+
+inline std::unique_ptr<emulated::Firmware> answering(ScriptedFirmware::Answer answer) {
+    return std::make_unique<ScriptedFirmware>(std::move(answer));
+}
+
+// Answers every transfer with `reply`.
+inline std::unique_ptr<emulated::Firmware> alwaysAnswering(Bytes reply) {
+    return answering([reply](const Bytes&) { return std::vector<Bytes>{reply}; });
+}
+
+inline Bytes commandPacket(std::uint8_t command, std::uint8_t direction, std::uint8_t selector) {
+    Bytes packet(64, 0);
+    packet[0] = command;
+    packet[1] = direction;
+    packet[3] = selector;
+    for (std::size_t i = 4; i < packet.size(); ++i) packet[i] = static_cast<std::uint8_t>(i);
+    return packet;
+}
+
+// What the library prints on standard output while it lives.
+class StdoutCapture {
+public:
+    StdoutCapture() { ::testing::internal::CaptureStdout(); }
+    ~StdoutCapture() {
+        if (!taken_) ::testing::internal::GetCapturedStdout();
+    }
+    std::string take() {
+        taken_ = true;
+        return ::testing::internal::GetCapturedStdout();
+    }
+
+private:
+    bool taken_ = false;
+};
+
+class Stopwatch {
+public:
+    double elapsedMs() const {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+            .count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+class LibusbTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UsbTestbed::instance();      // before libusb first looks at /sys
+        platform::install(nullptr);  // the native backend: libusb
+    }
+    void TearDown() override { UsbTestbed::instance().unplugAll(); }
+
+    UsbTestbed& testbed() { return UsbTestbed::instance(); }
+    platform::Backend& os() { return platform::backend(); }
+    std::uint32_t lastError() { return os().getLastError(); }
+
+    EmulatedUsbDevice& plugBoard(std::unique_ptr<emulated::Firmware> firmware = nullptr,
+                                 std::string location = "1-2") {
+        DeviceSpec spec;
+        spec.location = std::move(location);
+        spec.firmware = std::move(firmware);
+        return testbed().plug(std::move(spec));
+    }
+
+    // The interface paths the backend lists now, in member-index order.
+    std::vector<std::string> interfacePaths() {
+        std::vector<std::string> paths;
+        platform::DevInfo set = os().getClassDevs(
+            kInterfaceClass, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
+        EXPECT_NE(set, platform::invalidHandle());
+        for (std::uint32_t index = 0;; ++index) {
+            platform::DeviceInterfaceData data{};
+            data.cbSize = os().deviceInterfaceDataSize();
+            if (!os().enumDeviceInterfaces(set, kInterfaceClass, index, &data)) break;
+            std::vector<std::uint8_t> detail(512);
+            std::uint32_t recordSize = os().deviceInterfaceDetailSize();
+            std::memcpy(detail.data(), &recordSize, sizeof recordSize);
+            EXPECT_TRUE(os().getDeviceInterfaceDetail(
+                set, &data, detail.data(), static_cast<std::uint32_t>(detail.size()), nullptr));
+            paths.emplace_back(reinterpret_cast<const char*>(detail.data()) +
+                               platform::kDetailPathOffset);
+        }
+        os().destroyDeviceInfoList(set);
+        return paths;
+    }
+
+    // Opens the board's data pipe at `index` in one direction.
+    TARVEX_HANDLE openPipe(std::uint32_t index, std::uint32_t direction) {
+        return MPUSBOpen(index, kBoardVidPid.c_str(), TARVEX_BOARD_PIPE, direction, 0);
+    }
+};
+
+}  // namespace tarvex::libusbtest
