@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what Tarvex needs to build and test on Debian 12 (run as root, or with sudo).
+#   scripts/setup-debian.sh            the native build, tests and benchmarks
+#   scripts/setup-debian.sh windows    also the MinGW-w64 cross compilers and Wine
+#   scripts/setup-debian.sh libusb     also libusb and umockdev
+set -euo pipefail
+
+packages=(build-essential cmake ninja-build pkg-config
+          libgtest-dev libgmock-dev googletest libbenchmark-dev
+          libcli11-dev libfmt-dev libcairo2-dev libpng-dev nlohmann-json3-dev libexpat1-dev
+          clang libclang-rt-14-dev fonts-dejavu-core)
+for extra in "$@"; do
+  case "$extra" in
+    windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine64) ;;
+    libusb) packages+=(libusb-1.0-0-dev umockdev libumockdev-dev) ;;
+    *) echo "setup-debian.sh: unknown extra '$extra'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q "${missing[@]}"
+fi

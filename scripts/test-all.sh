@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Sets everything up on Debian 12 and runs every test:
+#   1. the optimised build: the whole test suite, then each benchmark once, briefly;
+#   2. the whole suite again under the address and undefined-behaviour sanitizers;
+#   3. the fuzzer for a bounded time;
+#   4. the libusb backend against an emulated kernel device (umockdev);
+#   5. the Windows DLLs, cross-built with MinGW-w64, under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+
+scripts/setup-debian.sh windows libusb
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "optimised build and test suite"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build/release -j"$jobs"
+ctest --test-dir build/release --output-on-failure -j"$jobs" --timeout 300
+
+if [ -x scripts/run-benchmarks.sh ]; then
+  step "benchmarks, once each"
+  scripts/run-benchmarks.sh --brief build/release
+fi
+
+step "sanitized build (address, undefined) and test suite"
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEX_SANITIZE=ON \
+      -DTARVEX_BUILD_BENCH=OFF
+cmake --build build/sanitize -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/sanitize --output-on-failure -j"$jobs" --timeout 600
+
+if [ -x scripts/fuzz.sh ]; then
+  step "fuzzer"
+  scripts/fuzz.sh --ci
+fi
+
+if [ -x scripts/test-libusb.sh ]; then
+  step "libusb backend under umockdev"
+  scripts/test-libusb.sh
+fi
+
+if [ -x scripts/test-windows.sh ]; then
+  step "Windows DLLs under Wine"
+  scripts/test-windows.sh
+fi
+
+step "all tests passed"
+cd "$root"
