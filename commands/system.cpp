@@ -32,6 +32,8 @@ extern "C" TARVEX_API int TARVEX_CALL u_GetDeviceCount(void) {
 }
 
 extern "C" TARVEX_API int TARVEX_CALL u_Ping(uint16_t index, uint8_t* reply) {
+    // With nowhere to put the reply the ping is refused before it touches the shared packet.
+    if (reply == nullptr) return XFER_FAIL;
     auto& p = packet(CMD_SYSTEM, DIR_GET);
     p.selector = SYS_PING;
     return sendGet(index, reply, kPingReplyBytes);
