@@ -1,0 +1,299 @@
+// tarvex capture and tarvex eye: scope captures to CSV or raw fast packets, and the eye diagram.
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "commands/capture.h"
+#include "commands/eye.h"
+#include "errors.h"
+#include "eye_plot.h"
+#include "progress.h"
+#include "session.h"
+#include "tarvex.h"
+#include "tool.h"
+#include "values.h"
+
+namespace tarvex::cli {
+
+namespace {
+
+constexpr std::uint32_t kPacketTimeoutMs = 250;
+
+Json statsRecord(const ScopeStats& stats, std::uint32_t packets) {
+    return {{"packets", packets},         {"sampleCount", stats.sampleCount},
+            {"okCount", stats.okCount},   {"shortCount", stats.shortCount},
+            {"failCount", stats.failCount}, {"flagSeen", stats.flagSeen == 1}};
+}
+
+// A capture whose every packet failed gives nothing worth keeping.
+void requireSomePackets(std::uint16_t index, const ScopeStats& stats, std::uint32_t packets,
+                        std::uint32_t lastErrorCode) {
+    if (packets == 0 || stats.okCount + stats.shortCount > 0) return;
+    throw ToolError(exchangeFailure(index, XFER_FAIL, lastErrorCode,
+                                    {"scope packet requests", kPacketTimeoutMs, SCOPE_PACKET_BYTES}));
+}
+
+// Some packets failed or came back short: the data is written, but it is not all the board's.
+void reportIncomplete(std::uint16_t index, const ScopeStats& stats, std::uint32_t packets,
+                      const std::string& where) {
+    if (stats.failCount == 0 && stats.shortCount == 0) return;
+    std::string what;
+    if (stats.failCount > 0 && stats.shortCount > 0)
+        what = fmt::format("{} of the {} packets failed and {} came back short", stats.failCount,
+                           packets, stats.shortCount);
+    else if (stats.failCount > 0)
+        what = fmt::format("{} of the {} packets failed", stats.failCount, packets);
+    else
+        what = fmt::format("{} of the {} packets came back short", stats.shortCount, packets);
+    throw ToolError(fmt::format("board {}: {}, so some samples in {} are not the board's; check "
+                                "the connection and capture again",
+                                index, what, where));
+}
+
+[[noreturn]] void stopped(std::uint32_t done, std::uint32_t packets) {
+    throw ToolError(fmt::format("interrupted after {} of {} packets; nothing was written", done,
+                                packets),
+                    kExitInterrupted);
+}
+
+// ---- capture ------------------------------------------------------------------------------------
+
+struct CaptureArgs {
+    unsigned packets = 100;
+    std::string output = "-";
+    bool fast = false;
+};
+
+void capture(Tool& tool, const CaptureArgs& args) {
+    const bool toStdout = args.output == "-";
+    if (tool.out().json() && toStdout)
+        throw UsageError("with --json the samples need a file of their own: -o FILE");
+    if (args.fast && toStdout && isatty(fileno(results())) == 1)
+        throw UsageError("--fast writes raw bytes: give them a file with -o FILE");
+
+    BoardSession board(tool.options().index);
+    OutputFile file(args.output, args.fast);
+    ScopeStats stats{};
+    std::uint32_t done = 0;
+    Progress progress("capture", args.packets, "packets");
+    const auto goOn = [&](std::uint32_t packetsDone, std::uint32_t) {
+        done = packetsDone;
+        return progress.update(packetsDone);
+    };
+
+    clearLastError();
+    const auto packets = static_cast<std::uint16_t>(args.packets);
+    std::vector<std::uint16_t> samples;
+    std::vector<std::uint8_t> raw;
+    if (args.fast) {
+        raw.assign(static_cast<std::size_t>(packets) * FAST_SLOT_BYTES, 0);
+        commands::captureSamplesFast(board.index(), packets, raw.data(), &stats, goOn);
+    } else {
+        samples.assign(static_cast<std::size_t>(packets) * SAMPLES_PER_PACKET, 0);
+        commands::captureSamples(board.index(), packets, samples.data(), &stats, goOn);
+    }
+    const auto code = lastError();
+    progress.finish();
+    if (interrupted()) stopped(done, args.packets);
+    requireSomePackets(board.index(), stats, args.packets, code);
+
+    if (args.fast) {
+        std::fwrite(raw.data(), 1, raw.size(), file.get());
+    } else {
+        fmt::print(file.get(), "sample,value\n");
+        for (std::size_t i = 0; i < stats.sampleCount; ++i)
+            fmt::print(file.get(), "{},{}\n", i, samples[i]);
+    }
+    file.keep();
+
+    Json record = statsRecord(stats, args.packets);
+    record["index"] = board.index();
+    record["output"] = args.output;
+    record["format"] = args.fast ? "raw" : "csv";
+    tool.out().result(record, {});
+    reportIncomplete(board.index(), stats, args.packets, toStdout ? "the output" : args.output);
+}
+
+// ---- eye ---------------------------------------------------------------------------------------
+
+// A sample rate that is (nearly) a whole fraction of the data rate puts every sample on the same
+// few spots of the bit: the picture is a few vertical lines, not an eye.
+void warnIfFewPositions(const std::vector<std::uint16_t>& eyeX, std::uint32_t count,
+                        double sampleRate, double dataRate) {
+    constexpr std::size_t kFewPositions = 8;
+    std::vector<std::uint16_t> positions(eyeX.begin(), eyeX.begin() + count);
+    std::sort(positions.begin(), positions.end());
+    const auto distinct = static_cast<std::size_t>(
+        std::unique(positions.begin(), positions.end()) - positions.begin());
+    if (count < kFewPositions || distinct >= kFewPositions) return;
+    note(fmt::format("warning: sampled at {}, the {} signal is seen at only {} point{} of the "
+                     "bit; choose a sample rate that walks the samples across the bit",
+                     formatRate(sampleRate, "S/s"), formatRate(dataRate, "b/s"), distinct,
+                     distinct == 1 ? "" : "s"));
+}
+
+struct EyeArgs {
+    double dataRate = 0;
+    double sampleRate = 0;
+    unsigned packets = 2000;
+    unsigned xScale = 0;
+    std::string output;
+    std::string csv;
+    unsigned width = 1000;
+    unsigned height = 640;
+};
+
+void eye(Tool& tool, const EyeArgs& args) {
+    if (args.output.empty() && args.csv.empty())
+        throw UsageError("say where the eye goes: -o FILE.png or FILE.svg, and/or --csv FILE");
+    double dataRate = args.dataRate;
+    double sampleRate = args.sampleRate;
+    if (tool.options().demo) {
+        if (dataRate == 0) dataRate = tool.options().demoDataRate;
+        if (sampleRate == 0) sampleRate = tool.options().demoSampleRate;
+    }
+    if (dataRate == 0 || sampleRate == 0)
+        throw UsageError("give the signal's rates: --data-rate and --sample-rate (the demo board's "
+                         "are known with --demo, a real board's are not)");
+    const auto foldStep = commands::eyeFoldStep(dataRate, sampleRate);
+    if (!foldStep)
+        throw UsageError(fmt::format("a {} signal sampled at {} gives no eye: the sample period "
+                                     "spans too many bit periods",
+                                     formatRate(dataRate, "b/s"), formatRate(sampleRate, "S/s")));
+    std::optional<PictureFormat> format;
+    if (!args.output.empty()) format = pictureFormatOf(args.output);
+
+    BoardSession board(tool.options().index);
+    std::optional<OutputFile> picture;
+    std::optional<OutputFile> points;
+    if (format) picture.emplace(args.output, true);
+    if (!args.csv.empty()) points.emplace(args.csv, false);
+
+    ScopeStats stats{};
+    std::uint32_t done = 0;
+    const auto packets = static_cast<std::uint16_t>(args.packets);
+    std::vector<std::uint16_t> eyeY(static_cast<std::size_t>(packets) * SAMPLES_PER_PACKET, 0);
+    std::vector<std::uint16_t> eyeX(eyeY.size(), 0);
+    {
+        Progress progress("eye capture", args.packets, "packets");
+        clearLastError();
+        commands::captureSamples(board.index(), packets, eyeY.data(), &stats,
+                                 [&](std::uint32_t packetsDone, std::uint32_t) {
+                                     done = packetsDone;
+                                     return progress.update(packetsDone);
+                                 });
+        const auto code = lastError();
+        progress.finish();
+        if (interrupted()) stopped(done, args.packets);
+        requireSomePackets(board.index(), stats, args.packets, code);
+    }
+    const auto range = commands::foldEye(eyeY.data(), eyeX.data(), stats.sampleCount, dataRate,
+                                         sampleRate, static_cast<std::uint16_t>(args.xScale));
+
+    warnIfFewPositions(eyeX, stats.sampleCount, sampleRate, dataRate);
+
+    if (points) {
+        fmt::print(points->get(), "sample,x,y\n");
+        for (std::size_t i = 0; i < stats.sampleCount; ++i)
+            fmt::print(points->get(), "{},{},{}\n", i, eyeX[i], eyeY[i]);
+        points->keep();
+    }
+    if (picture) {
+        EyeData data;
+        data.x = {eyeX.data(), stats.sampleCount};
+        data.y = {eyeY.data(), stats.sampleCount};
+        data.width = range.width;
+        data.minimum = range.minimum;
+        data.maximum = range.maximum;
+        data.dataRate = dataRate;
+        data.sampleRate = sampleRate;
+        data.foldStep = *foldStep;
+        data.packets = args.packets;
+        data.stats = stats;
+        picture->close();
+        drawEye(data, args.output, *format,
+                {static_cast<int>(args.width), static_cast<int>(args.height)});
+        picture->keep();
+    }
+
+    Json record = statsRecord(stats, args.packets);
+    record["index"] = board.index();
+    record["dataRate"] = dataRate;
+    record["sampleRate"] = sampleRate;
+    record["foldStep"] = *foldStep;
+    record["eyeWidth"] = range.width;
+    record["minimum"] = range.minimum;
+    record["maximum"] = range.maximum;
+    if (picture) {
+        record["output"] = args.output;
+        record["format"] = *format == PictureFormat::Png ? "png" : "svg";
+        record["width"] = args.width;
+        record["height"] = args.height;
+    }
+    if (points) record["csv"] = args.csv;
+    tool.out().result(record, {});
+    reportIncomplete(board.index(), stats, args.packets,
+                     !args.output.empty() ? args.output : args.csv);
+}
+
+}  // namespace
+
+void addCaptureCommands(Tool& tool) {
+    auto& app = tool.app();
+
+    auto capArgs = std::make_shared<CaptureArgs>();
+    auto* cap = app.add_subcommand(
+        "capture", "Capture scope samples to CSV (sample,value), or raw fast packets with --fast");
+    cap->add_option("-n,--packets", capArgs->packets,
+                    "Packets to read: 32 samples each (256 sample words with --fast)")
+        ->check(range(1, 65535))
+        ->capture_default_str();
+    cap->add_option("-o,--output", capArgs->output, "File to write, - for standard output")
+        ->type_name("FILE")
+        ->capture_default_str();
+    cap->add_flag("--fast", capArgs->fast,
+                  "Read fast packets and write them raw, 512 bytes a packet");
+    tool.on(cap, [capArgs](Tool& t) { capture(t, *capArgs); });
+
+    auto eyeArgs = std::make_shared<EyeArgs>();
+    auto* eyeCommand = app.add_subcommand(
+        "eye", "Capture, fold onto one bit period and draw the eye diagram (PNG or SVG)");
+    eyeCommand
+        ->add_option("--data-rate", eyeArgs->dataRate,
+                     "Data rate of the signal, bits/s (with --demo: the demo board's)")
+        ->type_name("RATE")
+        ->transform(rateWithUnit())
+        ->check(positive());
+    eyeCommand
+        ->add_option("--sample-rate", eyeArgs->sampleRate,
+                     "Equivalent-time sample rate, samples/s (with --demo: the demo board's)")
+        ->type_name("RATE")
+        ->transform(rateWithUnit())
+        ->check(positive());
+    eyeCommand->add_option("-n,--packets", eyeArgs->packets, "Packets to capture, 32 samples each")
+        ->check(range(1, 65535))
+        ->capture_default_str();
+    eyeCommand
+        ->add_option("--x-scale", eyeArgs->xScale,
+                     "Width of the X axis: 0 the sample range, 1..10 a multiple of it, more: "
+                     "that width")
+        ->check(wordRange())
+        ->capture_default_str();
+    eyeCommand->add_option("-o,--output", eyeArgs->output, "The picture: FILE.png or FILE.svg")
+        ->type_name("FILE");
+    eyeCommand->add_option("--csv", eyeArgs->csv, "Also write the points (sample,x,y) to FILE")
+        ->type_name("FILE");
+    eyeCommand->add_option("--width", eyeArgs->width, "Picture width in pixels")
+        ->check(range(400, 8000))
+        ->capture_default_str();
+    eyeCommand->add_option("--height", eyeArgs->height, "Picture height in pixels")
+        ->check(range(300, 8000))
+        ->capture_default_str();
+    tool.on(eyeCommand, [eyeArgs](Tool& t) { eye(t, *eyeArgs); });
+}
+
+}  // namespace tarvex::cli

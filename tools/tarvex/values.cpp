@@ -1,0 +1,114 @@
+#include "values.h"
+
+#include <arpa/inet.h>
+#include <netinet/ether.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include <fmt/format.h>
+
+namespace tarvex::cli {
+
+CLI::Validator range(unsigned low, unsigned high) {
+    return CLI::Range(low, high).description("");
+}
+
+const CLI::Validator& positive() {
+    static const CLI::Validator check = CLI::Validator(CLI::PositiveNumber).description("");
+    return check;
+}
+
+const CLI::Validator& byteRange() {
+    static const CLI::Validator check = range(0, 255);
+    return check;
+}
+
+const CLI::Validator& wordRange() {
+    static const CLI::Validator check = range(0, 65535);
+    return check;
+}
+
+const CLI::Validator& rateWithUnit() {
+    // Case matters: m is milli nowhere here, but M and G must not be confused with anything.
+    static const CLI::Validator units = [] {
+        std::map<std::string, double> mapping;
+        const std::pair<const char*, double> prefixes[] = {
+            {"", 1.0}, {"k", 1e3}, {"M", 1e6}, {"G", 1e9}, {"T", 1e12}};
+        for (const auto& [prefix, factor] : prefixes) {
+            for (const char* unit : {"Hz", "bps", "sps", "Sps"})
+                mapping[std::string(prefix) + unit] = factor;
+            if (*prefix != '\0') mapping[prefix] = factor;
+        }
+        return CLI::AsNumberWithUnit(mapping, CLI::AsNumberWithUnit::CASE_SENSITIVE, "UNIT")
+            .description("");
+    }();
+    return units;
+}
+
+const CLI::Validator& ipv4Address() {
+    static const CLI::Validator check(
+        [](std::string& text) -> std::string {
+            return parseIpv4(text) ? "" : "not an IPv4 address (like 192.168.1.10): " + text;
+        },
+        "", "IPv4");
+    return check;
+}
+
+const CLI::Validator& macAddress() {
+    static const CLI::Validator check(
+        [](std::string& text) -> std::string {
+            return parseMac(text) ? "" : "not a MAC address (like 00:04:a3:12:34:56): " + text;
+        },
+        "", "MAC");
+    return check;
+}
+
+std::optional<Ipv4> parseIpv4(const std::string& text) {
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1) return std::nullopt;
+    Ipv4 bytes;
+    // inet_pton stores the address in network order: the first number typed comes first.
+    std::memcpy(bytes.data(), &address, 4);
+    return bytes;
+}
+
+std::optional<Mac> parseMac(const std::string& text) {
+    std::string colons = text;
+    std::replace(colons.begin(), colons.end(), '-', ':');
+    ether_addr address{};
+    if (ether_aton_r(colons.c_str(), &address) == nullptr) return std::nullopt;
+    Mac bytes;
+    std::memcpy(bytes.data(), address.ether_addr_octet, 6);
+    return bytes;
+}
+
+std::string formatIpv4(const Ipv4& address) {
+    return fmt::format("{}.{}.{}.{}", address[0], address[1], address[2], address[3]);
+}
+
+std::string formatMac(const Mac& address) {
+    return fmt::format("{:02x}:{:02x}:{:02x}:{:02x}:{:02x}:{:02x}", address[0], address[1],
+                       address[2], address[3], address[4], address[5]);
+}
+
+std::string hexBytes(std::span<const std::uint8_t> bytes) {
+    return fmt::format("{:02x}", fmt::join(bytes, " "));
+}
+
+std::string hexWord(std::uint16_t value) { return fmt::format("{:#06x}", value); }
+
+std::string hexByte(std::uint8_t value) { return fmt::format("{:#04x}", value); }
+
+std::string formatRate(double rate, const std::string& unit) {
+    const std::pair<double, const char*> prefixes[] = {{1e12, "T"}, {1e9, "G"}, {1e6, "M"},
+                                                       {1e3, "k"}};
+    for (const auto& [factor, prefix] : prefixes) {
+        if (std::fabs(rate) >= factor) return fmt::format("{:g} {}{}", rate / factor, prefix, unit);
+    }
+    return fmt::format("{:g} {}", rate, unit);
+}
+
+}  // namespace tarvex::cli
