@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Cross-builds tarvex.dll for 64-bit (x86_64) and 32-bit (i686) Windows with MinGW-w64, checks the
+# export and import tables of both, and runs the Windows test suite under Wine, headless (no X
+# server needed).  For Debian 12, run as root (or with sudo for the package install).
+#
+#   scripts/test-windows.sh
+#
+# build-win64/  the 64-bit DLL, every test program, and the Wine prefix the tests run in
+# build-win32/  the 32-bit DLL (32-bit Wine is not needed: its tables are checked with objdump)
+#
+# TARVEX_JOBS sets the build's parallel jobs (default 2).  Every Wine step has a time limit.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="${TARVEX_JOBS:-2}"
+build64="$root/build-win64"
+build32="$root/build-win32"
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+
+start=$SECONDS
+step() { printf '\n== [%4d s] %s\n' "$((SECONDS - start))" "$*"; }
+fail() { printf 'test-windows.sh: %s\n' "$*" >&2; exit 1; }
+
+install_packages() {
+  local packages=(cmake make googletest wine64
+                  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools)
+  local missing=() p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# configure <build dir> <toolchain> <cmake options...>
+configure() {
+  local dir="$1" toolchain="$2"
+  shift 2
+  cmake -S "$root" -B "$dir" --toolchain "$root/cmake/$toolchain" "$@"
+}
+
+# The 53 exports in ordinal order, from the public header: the port family, the u_ commands and the
+# MPUSB family, each in byte-wise order of the names.
+expected_exports() {
+  local header="$root/include/tarvex.h" family
+  for family in '(Open|Close|Send[A-Za-z]*)USB[A-Za-z]*' 'u_[A-Za-z0-9_]+' 'MPUSB[A-Za-z]+'; do
+    grep -oE "TARVEX_CALL ${family}\(" "$header" | sed 's/^TARVEX_CALL //; s/($//' | LC_ALL=C sort -u
+  done | awk '{ print NR, $0 }'
+}
+
+# check_dll <objdump> <dll>: exactly the 53 exports at their ordinals, and imports of system DLLs
+# only.
+check_dll() {
+  local objdump="$1" dll="$2"
+  [ -f "$dll" ] || fail "$dll was not built"
+  local table
+  table="$("$objdump" -p "$dll")"
+
+  local expected actual
+  expected="$(expected_exports)"
+  [ "$(wc -l <<<"$expected")" -eq 53 ] || fail "include/tarvex.h does not declare 53 exports"
+  # The name table lists "[index] name"; index + ordinal base is the ordinal (newer objdumps
+  # print the ordinal itself as "+base[ordinal]").
+  actual="$(awk '
+    /^Export Address Table -- Ordinal Base/ { base = $NF }
+    /^\[Ordinal\/Name Pointer\] Table/ { on = 1; next }
+    on && /^[[:space:]]*$/ { on = 0 }
+    on && match($0, /\+base\[ *[0-9]+\]/) {
+      s = substr($0, RSTART, RLENGTH); gsub(/[^0-9]/, "", s); print s + 0, $NF; next }
+    on && match($0, /\[ *[0-9]+\]/) {
+      s = substr($0, RSTART, RLENGTH); gsub(/[^0-9]/, "", s); print s + base, $NF }' <<<"$table" | sort -n)"
+  if [ "$actual" != "$expected" ]; then
+    diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") >&2 || true
+    fail "$dll: export table differs (< expected, > found)"
+  fi
+  # The first "Export Address Table <hex>" line gives the number of entries: no ordinal beyond 53.
+  local functions
+  functions="$(awk '/^[[:space:]]*Export Address Table[[:space:]]+[0-9a-fA-F]+$/ && !n++ {
+                      print $NF }' <<<"$table")"
+  functions=$((16#${functions:-0}))
+  [ "$functions" -eq 53 ] || fail "$dll: $functions entries in the export address table, not 53"
+
+  local imports bad
+  imports="$(awk '/DLL Name:/ { print tolower($NF) }' <<<"$table" | sort -u)"
+  local system='kernel32|advapi32|setupapi|user32|msvcrt|ntdll|api-ms-win-.*'
+  bad="$(grep -vxE "($system)\.dll" <<<"$imports" || true)"
+  [ -z "$bad" ] || fail "$dll imports non-system DLLs: $bad"
+  echo "$dll: 53 exports at their ordinals; imports $(echo $imports)"
+}
+
+# The 32-bit build must do floating point in SSE2 registers, never x87.
+check_sse2() {
+  local flags="$build32/CMakeFiles/tarvex_objects.dir/flags.make"
+  grep -q -- '-msse2' "$flags" && grep -q -- '-mfpmath=sse' "$flags" ||
+    fail "the i686 build is not compiled with -msse2 -mfpmath=sse"
+}
+
+step "packages"
+install_packages
+
+step "x86_64: configure and build (DLL and tests)"
+configure "$build64" toolchain-mingw-x86_64.cmake
+cmake --build "$build64" -j"$jobs"
+
+step "i686: configure and build (DLL)"
+configure "$build32" toolchain-mingw-i686.cmake \
+  -DTARVEX_BUILD_TESTS=OFF -DTARVEX_BUILD_TOOLS=OFF -DTARVEX_BUILD_BENCH=OFF
+cmake --build "$build32" --target tarvex -j"$jobs"
+check_sse2
+
+step "export and import tables"
+check_dll x86_64-w64-mingw32-objdump "$build64/library/tarvex.dll"
+check_dll i686-w64-mingw32-objdump "$build32/library/tarvex.dll"
+
+step "Wine prefix"
+export WINEPREFIX="$build64/wine-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+stop_wineserver() { timeout 30 "$wineserver" -k >/dev/null 2>&1 || true; }
+trap stop_wineserver EXIT
+stop_wineserver
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+# One server for the whole run (each test program would otherwise start its own).  It must not
+# hold this script's output open, or whatever waits for that output waits for ever.
+timeout 30 "$wineserver" -p </dev/null >/dev/null 2>&1
+# wineboot also starts Wine's own services (services.exe, plugplay, winedevice), which then live as
+# long as the server.  Started by a test program instead, they would inherit its output pipe and
+# ctest would wait for them until the test's time-out.
+timeout 180 "$wine" wineboot -i </dev/null >"$build64/wineboot.log" 2>&1 ||
+  { cat "$build64/wineboot.log" >&2; fail "wineboot failed or timed out"; }
+
+step "tests under Wine"
+# Tests share the prefix's registry: one at a time.
+timeout 3000 ctest --test-dir "$build64" -j1 --timeout 300 --output-on-failure --no-tests=error
+
+echo "test-windows.sh: done in $((SECONDS - start)) s"
