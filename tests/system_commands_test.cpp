@@ -77,7 +77,7 @@ TEST_F(SystemCommands, TheDeviceCountNeedsNoOpenIndexAndOpensNothing) {
     EXPECT_EQ(spy.count("createFile"), 0u);
     EXPECT_TRUE(board->received().empty());
     EXPECT_TRUE(second.received().empty());
-    EXPECT_EQ(spy.count("getClassDevs"), 127u) << "member indexes 0 to 126, one snapshot each";
+    EXPECT_EQ(spy.count("getClassDevs"), 1u) << "member indexes 0 to 126, from one snapshot";
     EXPECT_EQ(spy.count("regOpenKey"), 3u) << "one key per interface present";
     world.unplug(second);
     EXPECT_EQ(u_GetDeviceCount(), 1);

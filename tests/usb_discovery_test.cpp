@@ -100,7 +100,7 @@ TEST_F(Discovery, EveryCallTakesAFreshSnapshot) {
     EXPECT_EQ(MPUSBGetDeviceCount(kBoard), 1u);
     world.unplug(board);
     EXPECT_EQ(MPUSBGetDeviceCount(kBoard), 0u);
-    EXPECT_EQ(spy.count("getClassDevs"), 3u * DEVICE_SCAN_COUNT);
+    EXPECT_EQ(spy.count("getClassDevs"), 3u) << "one snapshot per count, none kept between";
     EXPECT_EQ(spy.count("destroyDeviceInfoList"), spy.count("getClassDevs"));
     EXPECT_EQ(world.openHandleCount(), 0u);
 }
