@@ -5,14 +5,16 @@
 namespace tarvex::reliability {
 
 std::string Hex(const Bytes& bytes) {
-    std::string text;
+    std::string text(1, '[');
+    text += std::to_string(bytes.size());
+    text += "] ";
     char cell[4];
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         std::snprintf(cell, sizeof cell, "%02X", bytes[i]);
         if (i) text += (i % 16 == 0) ? " | " : " ";
         text += cell;
     }
-    return "[" + std::to_string(bytes.size()) + "] " + text;
+    return text;
 }
 
 void CommandBufferModel::reset() {
