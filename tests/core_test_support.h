@@ -15,6 +15,7 @@
 #include "emulated/board.h"
 #include "emulated/firmware.h"
 #include "emulated/world.h"
+#include "stdout_capture.h"
 #include "platform/platform.h"
 
 namespace tarvex::testing {
@@ -255,20 +256,5 @@ private:
     platform::Backend& inner_;
 };
 
-// Standard output written while it lives (the library prints its diagnostics there).
-class StdoutCapture {
-public:
-    StdoutCapture() { ::testing::internal::CaptureStdout(); }
-    ~StdoutCapture() {
-        if (!taken_) ::testing::internal::GetCapturedStdout();
-    }
-    std::string take() {
-        taken_ = true;
-        return ::testing::internal::GetCapturedStdout();
-    }
-
-private:
-    bool taken_ = false;
-};
 
 }  // namespace tarvex::testing

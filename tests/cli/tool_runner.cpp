@@ -43,6 +43,22 @@ std::vector<nlohmann::json> ToolRun::jsonLines() const {
     return documents;
 }
 
+namespace {
+
+// In the child: runs the tool in `dir` with `args`; never returns.
+[[noreturn]] void execTool(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+    if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    static char name[] = "tarvex";
+    argv.push_back(name);
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(TARVEX_TOOL, argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& dir) {
     int out[2];
     int err[2];
@@ -58,14 +74,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesy
         close(err[1]);
         int nullIn = open("/dev/null", O_RDONLY);
         dup2(nullIn, STDIN_FILENO);
-        if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
-        std::vector<char*> argv;
-        static char name[] = "tarvex";
-        argv.push_back(name);
-        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(TARVEX_TOOL, argv.data());
-        _exit(127);
+        execTool(args, dir);
     }
     close(out[1]);
     close(err[1]);
@@ -123,14 +132,7 @@ ToolRun runOnTerminal(const std::vector<std::string>& args, const std::filesyste
     const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
     if (pid < 0) throw std::runtime_error("forkpty failed");
     if (pid == 0) {
-        if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
-        std::vector<char*> argv;
-        static char name[] = "tarvex";
-        argv.push_back(name);
-        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(TARVEX_TOOL, argv.data());
-        _exit(127);
+        execTool(args, dir);
     }
     ToolRun run;
     char buffer[4096];

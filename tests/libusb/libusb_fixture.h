@@ -13,9 +13,12 @@
 
 #include "libusb/usb_testbed.h"
 #include "platform/platform.h"
+#include "stdout_capture.h"
 #include "tarvex.h"
 
 namespace tarvex::libusbtest {
+
+using tarvex::testing::StdoutCapture;
 
 inline const std::string kBoardVidPid = TARVEX_BOARD_VID_PID;
 inline const std::string kClassSuffix = "#{5354fa28-6d14-4e35-a1f5-75bb54e6030f}";
@@ -57,21 +60,6 @@ inline Bytes commandPacket(std::uint8_t command, std::uint8_t direction, std::ui
     return packet;
 }
 
-// What the library prints on standard output while it lives.
-class StdoutCapture {
-public:
-    StdoutCapture() { ::testing::internal::CaptureStdout(); }
-    ~StdoutCapture() {
-        if (!taken_) ::testing::internal::GetCapturedStdout();
-    }
-    std::string take() {
-        taken_ = true;
-        return ::testing::internal::GetCapturedStdout();
-    }
-
-private:
-    bool taken_ = false;
-};
 
 class Stopwatch {
 public:
