@@ -62,8 +62,8 @@ private:
 std::unique_ptr<emulated::Firmware> makeLeanFirmware() { return std::make_unique<LeanFirmware>(); }
 
 BoardWorld::BoardWorld(bool openPort, BoardKind kind)
-    : world(emulated::ClockMode::Virtual),
-      board(world.plugBoard(kind == BoardKind::Lean ? makeLeanFirmware() : nullptr)),
+    : world(emulated::ClockMode::kVirtual),
+      board(world.plugBoard(kind == BoardKind::kLean ? makeLeanFirmware() : nullptr)),
       use_(world) {
     if (openPort) portOpen_ = OpenUSBPort(0) == 1;
 }

@@ -16,12 +16,12 @@ namespace tarvex::bench {
 
 // What answers on the board's data pipe.
 enum class BoardKind {
-    Demo,  // the demo board: a believable scope, whose scope packets carry a modelled signal
-    Lean,  // port registers and scope packets served from a ready-made block of samples, so a
-           // capture's cost is the transport's and the library's, not the signal model's
+    kDemo,  // the demo board: a believable scope, whose scope packets carry a modelled signal
+    kLean,  // port registers and scope packets served from a ready-made block of samples, so a
+            // capture's cost is the transport's and the library's, not the signal model's
 };
 
-// A firmware for BoardKind::Lean.
+// A firmware for BoardKind::kLean.
 std::unique_ptr<emulated::Firmware> makeLeanFirmware();
 
 // A world with one board at member index 0, installed as the library's platform.  With
@@ -29,7 +29,7 @@ std::unique_ptr<emulated::Firmware> makeLeanFirmware();
 // world is still installed: its handle values mean nothing to the next benchmark's world).
 class BoardWorld {
 public:
-    explicit BoardWorld(bool openPort, BoardKind kind = BoardKind::Demo);
+    explicit BoardWorld(bool openPort, BoardKind kind = BoardKind::kDemo);
     ~BoardWorld();
     BoardWorld(const BoardWorld&) = delete;
     BoardWorld& operator=(const BoardWorld&) = delete;

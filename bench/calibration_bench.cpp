@@ -16,7 +16,7 @@ using commands::CalibEntry;
 constexpr float kValues[CALIB_VALUE_COUNT] = {1.5f,   1.2346f,   100.0001f, 2.7182817f,
                                               0.0001f, 65535.99f, 4464.25f};
 
-void Encode(benchmark::State& state) {
+void encode(benchmark::State& state) {
     float values[CALIB_VALUE_COUNT];
     for (int i = 0; i < CALIB_VALUE_COUNT; ++i) values[i] = kValues[i];
     CalibEntry entries[CALIB_VALUE_COUNT];
@@ -27,7 +27,7 @@ void Encode(benchmark::State& state) {
     }
 }
 
-void Decode(benchmark::State& state) {
+void decode(benchmark::State& state) {
     CalibEntry entries[CALIB_VALUE_COUNT];
     for (int i = 0; i < CALIB_VALUE_COUNT; ++i) entries[i] = commands::encodeCalib(kValues[i]);
     float values[CALIB_VALUE_COUNT];
@@ -41,8 +41,8 @@ void Decode(benchmark::State& state) {
 }  // namespace
 
 void registerCalibrationBenchmarks() {
-    benchmark::RegisterBenchmark("calibration/encode7", Encode);
-    benchmark::RegisterBenchmark("calibration/decode7", Decode);
+    benchmark::RegisterBenchmark("calibration/encode7", encode);
+    benchmark::RegisterBenchmark("calibration/decode7", decode);
 }
 
 }  // namespace tarvex::bench

@@ -21,7 +21,7 @@ namespace {
 
 using commands::CAPTURE_ENABLE_MASK;
 using commands::CAPTURE_OFF_MS;
-using commands::CONTROL_PORT;
+using commands::kControlPort;
 using commands::FIFO_RESET_HOLD_MS;
 using commands::FIFO_RESET_MASK;
 using commands::FIFO_RESET_SETTLE_MS;
@@ -36,7 +36,7 @@ void perPacket(benchmark::State& state, std::uint16_t packets) {
 
 // ---- the library ------------------------------------------------------------------------------
 
-void LibraryCapture(benchmark::State& state, std::uint16_t packets, BoardKind kind) {
+void libraryCapture(benchmark::State& state, std::uint16_t packets, BoardKind kind) {
     BoardWorld w(true, kind);
     std::vector<std::uint16_t> samples(std::size_t{packets} * SAMPLES_PER_PACKET);
     ScopeStats stats{};
@@ -79,7 +79,7 @@ public:
 
 private:
     bool getPort(std::uint16_t& value) {
-        std::uint8_t packet[COMMAND_PACKET_BYTES] = {CMD_PORT, DIR_GET, 0, CONTROL_PORT};
+        std::uint8_t packet[COMMAND_PACKET_BYTES] = {CMD_PORT, DIR_GET, 0, kControlPort};
         std::uint8_t reply[3] = {};
         const bool ok = pipe_.write(packet, COMMAND_PACKET_BYTES) == COMMAND_PACKET_BYTES &&
                         pipe_.read(reply, 3) == 3;
@@ -88,7 +88,7 @@ private:
     }
 
     bool setPort(unsigned value) {
-        std::uint8_t packet[COMMAND_PACKET_BYTES] = {CMD_PORT, DIR_SET, 0, CONTROL_PORT};
+        std::uint8_t packet[COMMAND_PACKET_BYTES] = {CMD_PORT, DIR_SET, 0, kControlPort};
         packet[4] = static_cast<std::uint8_t>(value & 0xFF);
         packet[5] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
         return pipe_.write(packet, COMMAND_PACKET_BYTES) == COMMAND_PACKET_BYTES;
@@ -98,7 +98,7 @@ private:
     BareTransport pipe_;
 };
 
-void BareCaptureRun(benchmark::State& state, std::uint16_t packets, BoardKind kind) {
+void bareCaptureRun(benchmark::State& state, std::uint16_t packets, BoardKind kind) {
     BoardWorld w(false, kind);
     BareCapture capture(w);
     if (!capture.open()) state.SkipWithError("the bare pipes did not open");
@@ -119,7 +119,7 @@ void BareCaptureRun(benchmark::State& state, std::uint16_t packets, BoardKind ki
 // 32 little-endian words per packet: the 12-bit sample, and bit 12 noted as the flag; done as
 // the capture does it (the words put together in a local array, then masked), one packet at a
 // time.
-void UnpackSamples(benchmark::State& state, std::uint16_t packets) {
+void unpackSamples(benchmark::State& state, std::uint16_t packets) {
     std::vector<std::uint8_t> replies(std::size_t{packets} * SCOPE_PACKET_BYTES);
     for (std::size_t i = 0; i < replies.size(); ++i)
         replies[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
@@ -155,11 +155,11 @@ void registerCaptureBenchmarks() {
         const std::string bare = "capture/" + n + "/bare";
         const std::string unpack = "capture/" + n + "/unpack";
         const std::string library = "capture/" + n;
-        benchmark::RegisterBenchmark(bare.c_str(), BareCaptureRun, packets, BoardKind::Lean)
+        benchmark::RegisterBenchmark(bare.c_str(), bareCaptureRun, packets, BoardKind::kLean)
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(unpack.c_str(), UnpackSamples, packets)
+        benchmark::RegisterBenchmark(unpack.c_str(), unpackSamples, packets)
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(library.c_str(), LibraryCapture, packets, BoardKind::Lean)
+        benchmark::RegisterBenchmark(library.c_str(), libraryCapture, packets, BoardKind::kLean)
             ->Unit(benchmark::kMicrosecond);
         addFigure({.title = "u_GetScopeSamples, " + n + " packet" + (packets > 1 ? "s" : ""),
                    .measured = library,
@@ -181,11 +181,11 @@ void registerCaptureBenchmarks() {
 
     // For the record, on the demo board, whose signal model makes every sample (rise time,
     // jitter and noise: a tanh per edge and Gaussian draws) and dominates a packet's cost.
-    benchmark::RegisterBenchmark("capture/65535/demo-board/bare", BareCaptureRun, 65535,
-                                 BoardKind::Demo)
+    benchmark::RegisterBenchmark("capture/65535/demo-board/bare", bareCaptureRun, 65535,
+                                 BoardKind::kDemo)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("capture/65535/demo-board", LibraryCapture, 65535,
-                                 BoardKind::Demo)
+    benchmark::RegisterBenchmark("capture/65535/demo-board", libraryCapture, 65535,
+                                 BoardKind::kDemo)
         ->Unit(benchmark::kMicrosecond);
     addFigure({.title = "u_GetScopeSamples, 65535 packets from the demo board",
                .measured = "capture/65535/demo-board",

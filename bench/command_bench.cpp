@@ -32,7 +32,7 @@ struct Packet {
 
 // ---- the library ------------------------------------------------------------------------------
 
-void LibraryGetPort(benchmark::State& state) {
+void libraryGetPort(benchmark::State& state) {
     BoardWorld w(true);
     std::uint64_t round = 0;
     std::uint16_t value = 0;
@@ -43,7 +43,7 @@ void LibraryGetPort(benchmark::State& state) {
     }
 }
 
-void LibraryPing(benchmark::State& state) {
+void libraryPing(benchmark::State& state) {
     BoardWorld w(true);
     std::uint64_t round = 0;
     std::uint8_t reply[kPingReply];
@@ -54,7 +54,7 @@ void LibraryPing(benchmark::State& state) {
     }
 }
 
-void LibrarySetPort(benchmark::State& state) {
+void librarySetPort(benchmark::State& state) {
     BoardWorld w(true);
     std::uint64_t round = 0;
     std::uint16_t value = 0;
@@ -67,7 +67,7 @@ void LibrarySetPort(benchmark::State& state) {
 
 // ---- the bare transport ---------------------------------------------------------------------
 
-void BareGet(benchmark::State& state, Packet packet, std::uint32_t replyLength) {
+void bareGet(benchmark::State& state, Packet packet, std::uint32_t replyLength) {
     BoardWorld w(false);
     BareTransport pipe(w.world, w.world.interfacePath(w.world.idOf(w.board)));
     if (!pipe.open()) state.SkipWithError("the bare pipes did not open");
@@ -82,15 +82,15 @@ void BareGet(benchmark::State& state, Packet packet, std::uint32_t replyLength) 
     }
 }
 
-void BareGetPort(benchmark::State& state) {
-    BareGet(state, Packet(CMD_PORT, DIR_GET, kPort), kPortReply);
+void bareGetPort(benchmark::State& state) {
+    bareGet(state, Packet(CMD_PORT, DIR_GET, kPort), kPortReply);
 }
 
-void BarePing(benchmark::State& state) {
-    BareGet(state, Packet(CMD_SYSTEM, DIR_GET, SYS_PING), kPingReply);
+void barePing(benchmark::State& state) {
+    bareGet(state, Packet(CMD_SYSTEM, DIR_GET, SYS_PING), kPingReply);
 }
 
-void BareSetPort(benchmark::State& state) {
+void bareSetPort(benchmark::State& state) {
     BoardWorld w(false);
     BareTransport pipe(w.world, w.world.interfacePath(w.world.idOf(w.board)));
     if (!pipe.open()) state.SkipWithError("the bare pipes did not open");
@@ -116,9 +116,9 @@ void registerCommandBenchmarks() {
         const char* bareText;
     };
     const Pair pairs[] = {
-        {"u_GetPort", BareGetPort, LibraryGetPort, "bare write 64 + read 3"},
-        {"u_Ping", BarePing, LibraryPing, "bare write 64 + read 20"},
-        {"u_SetPort", BareSetPort, LibrarySetPort, "bare write 64"},
+        {"u_GetPort", bareGetPort, libraryGetPort, "bare write 64 + read 3"},
+        {"u_Ping", barePing, libraryPing, "bare write 64 + read 20"},
+        {"u_SetPort", bareSetPort, librarySetPort, "bare write 64"},
     };
     for (const Pair& p : pairs) {
         const std::string bare = std::string("command/") + p.command + "/bare";

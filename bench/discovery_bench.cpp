@@ -45,15 +45,15 @@ private:
 };
 
 // One snapshot: taken, every member enumerated, released.
-bool Snapshot(World& world) {
+bool snapshot(World& world) {
     const platform::DevInfo set = world.getClassDevs(
-        usb::DEVICE_INTERFACE_GUID, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
+        driver::DEVICE_INTERFACE_GUID, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
     if (set == platform::invalidHandle()) return false;
     bool all = true;
     for (std::uint32_t i = 0; i < kInterfaces; ++i) {
         platform::DeviceInterfaceData data{};
         data.cbSize = world.deviceInterfaceDataSize();
-        all = world.enumDeviceInterfaces(set, usb::DEVICE_INTERFACE_GUID, i, &data) && all;
+        all = world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, i, &data) && all;
         benchmark::DoNotOptimize(data);
     }
     world.destroyDeviceInfoList(set);
@@ -62,16 +62,16 @@ bool Snapshot(World& world) {
 
 // The snapshot with what the count asks of the platform per interface besides: its path (the
 // detail record, asked for its size and then filled) and its "DeviceInstance" registry value.
-bool SnapshotWithRegistry(World& world, const std::vector<std::string>& keys) {
+bool snapshotWithRegistry(World& world, const std::vector<std::string>& keys) {
     const platform::DevInfo set = world.getClassDevs(
-        usb::DEVICE_INTERFACE_GUID, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
+        driver::DEVICE_INTERFACE_GUID, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
     if (set == platform::invalidHandle()) return false;
     bool all = true;
     char detail[512];
     for (std::uint32_t i = 0; i < kInterfaces; ++i) {
         platform::DeviceInterfaceData data{};
         data.cbSize = world.deviceInterfaceDataSize();
-        all = world.enumDeviceInterfaces(set, usb::DEVICE_INTERFACE_GUID, i, &data) && all;
+        all = world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, i, &data) && all;
         std::uint32_t size = 0;
         world.getDeviceInterfaceDetail(set, &data, nullptr, 0, &size);
         const std::uint32_t cbSize = world.deviceInterfaceDetailSize();
@@ -90,7 +90,7 @@ bool SnapshotWithRegistry(World& world, const std::vector<std::string>& keys) {
 }
 
 // The registry reads alone: each interface's key opened, its "DeviceInstance" read, closed.
-bool RegistryReads(World& world, const std::vector<std::string>& keys) {
+bool registryReads(World& world, const std::vector<std::string>& keys) {
     bool all = true;
     for (const std::string& name : keys) {
         platform::RegKey key = nullptr;
@@ -104,32 +104,32 @@ bool RegistryReads(World& world, const std::vector<std::string>& keys) {
     return all;
 }
 
-void BareRegistryReads(benchmark::State& state) {
+void bareRegistryReads(benchmark::State& state) {
     CrowdedWorld w;
     for (auto _ : state)
-        if (!RegistryReads(w.world, w.keys)) state.SkipWithError("a registry read failed");
+        if (!registryReads(w.world, w.keys)) state.SkipWithError("a registry read failed");
 }
 
-void BareSnapshot(benchmark::State& state) {
+void bareSnapshot(benchmark::State& state) {
     CrowdedWorld w;
     for (auto _ : state)
-        if (!Snapshot(w.world)) state.SkipWithError("the snapshot failed");
+        if (!snapshot(w.world)) state.SkipWithError("the snapshot failed");
 }
 
-void BareSnapshotWithRegistry(benchmark::State& state) {
+void bareSnapshotWithRegistry(benchmark::State& state) {
     CrowdedWorld w;
     for (auto _ : state)
-        if (!SnapshotWithRegistry(w.world, w.keys)) state.SkipWithError("the snapshot failed");
+        if (!snapshotWithRegistry(w.world, w.keys)) state.SkipWithError("the snapshot failed");
 }
 
-void Count(benchmark::State& state, const char* vidPid, std::uint32_t expected) {
+void count(benchmark::State& state, const char* vidPid, std::uint32_t expected) {
     CrowdedWorld w;
     for (auto _ : state)
         if (MPUSBGetDeviceCount(vidPid) != expected) state.SkipWithError("miscounted");
 }
 
 // The count as the straightforward algorithm makes it, one snapshot per member index.
-void CountPerIndex(benchmark::State& state) {
+void countPerIndex(benchmark::State& state) {
     CrowdedWorld w;
     for (auto _ : state) {
         std::uint32_t count = 0;
@@ -144,17 +144,17 @@ void CountPerIndex(benchmark::State& state) {
 }  // namespace
 
 void registerDiscoveryBenchmarks() {
-    benchmark::RegisterBenchmark("discovery/snapshot/bare", BareSnapshot)
+    benchmark::RegisterBenchmark("discovery/snapshot/bare", bareSnapshot)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("discovery/snapshot+registry/bare", BareSnapshotWithRegistry)
+    benchmark::RegisterBenchmark("discovery/snapshot+registry/bare", bareSnapshotWithRegistry)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("discovery/registry/bare", BareRegistryReads)
+    benchmark::RegisterBenchmark("discovery/registry/bare", bareRegistryReads)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("discovery/count", Count, TARVEX_BOARD_VID_PID, kBoards)
+    benchmark::RegisterBenchmark("discovery/count", count, TARVEX_BOARD_VID_PID, kBoards)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("discovery/count/any", Count, nullptr, kInterfaces)
+    benchmark::RegisterBenchmark("discovery/count/any", count, nullptr, kInterfaces)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("discovery/count/per-index", CountPerIndex)
+    benchmark::RegisterBenchmark("discovery/count/per-index", countPerIndex)
         ->Unit(benchmark::kMicrosecond);
 
     addFigure({.title = "MPUSBGetDeviceCount, 127 interfaces (85 boards)",

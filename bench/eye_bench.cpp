@@ -11,7 +11,7 @@
 #include "bench/bench_world.h"
 #include "bench/benchmarks.h"
 #include "bench/figures.h"
-#include "commands/eye.h"
+#include "commands/eye_fold.h"
 #include "tarvex.h"
 
 namespace tarvex::bench {
@@ -36,7 +36,7 @@ const std::vector<std::uint16_t>& capture() {
     return samples;
 }
 
-void MemoryCopy(benchmark::State& state) {
+void memoryCopy(benchmark::State& state) {
     std::vector<std::uint16_t> y = capture();
     std::vector<std::uint16_t> x(kSamples);
     for (auto _ : state) {
@@ -47,7 +47,7 @@ void MemoryCopy(benchmark::State& state) {
 }
 
 // Only units the CPU has are registered.
-void Fold(benchmark::State& state, FoldUnit unit) {
+void fold(benchmark::State& state, FoldUnit unit) {
     std::vector<std::uint16_t> y = capture();
     std::vector<std::uint16_t> x(kSamples);
     for (auto _ : state) {
@@ -58,7 +58,7 @@ void Fold(benchmark::State& state, FoldUnit unit) {
 }
 
 // The algorithm as written, one sample at a time: the range, the width, then the fold.
-void StraightforwardFold(benchmark::State& state) {
+void straightforwardFold(benchmark::State& state) {
     std::vector<std::uint16_t> y = capture();
     std::vector<std::uint16_t> x(kSamples);
     for (auto _ : state) {
@@ -84,8 +84,8 @@ void StraightforwardFold(benchmark::State& state) {
 }  // namespace
 
 void registerEyeBenchmarks() {
-    benchmark::RegisterBenchmark("eye/memcpy", MemoryCopy)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("eye/fold", Fold, FoldUnit::Best)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("eye/memcpy", memoryCopy)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("eye/fold", fold, FoldUnit::kBest)->Unit(benchmark::kMicrosecond);
     addFigure({.title = "Eye folding, 2,097,120 samples",
                .measured = "eye/fold",
                .bound = {{"eye/memcpy"}},
@@ -96,20 +96,20 @@ void registerEyeBenchmarks() {
     const struct {
         const char* name;
         FoldUnit unit;
-    } units[] = {{"scalar", FoldUnit::Scalar},
-                 {"sse2", FoldUnit::Sse2},
-                 {"avx2", FoldUnit::Avx2},
-                 {"avx512", FoldUnit::Avx512}};
+    } units[] = {{"scalar", FoldUnit::kScalar},
+                 {"sse2", FoldUnit::kSse2},
+                 {"avx2", FoldUnit::kAvx2},
+                 {"avx512", FoldUnit::kAvx512}};
     for (const auto& u : units) {
         if (!commands::foldUnitAvailable(u.unit)) continue;
         const std::string name = std::string("eye/fold/") + u.name;
-        benchmark::RegisterBenchmark(name.c_str(), Fold, u.unit)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(name.c_str(), fold, u.unit)->Unit(benchmark::kMicrosecond);
         addFigure({.title = std::string("Eye folding on ") + u.name,
                    .measured = name,
                    .bound = {{"eye/memcpy"}},
                    .boundText = "memcpy of 4 MiB"});
     }
-    benchmark::RegisterBenchmark("eye/straightforward", StraightforwardFold)
+    benchmark::RegisterBenchmark("eye/straightforward", straightforwardFold)
         ->Unit(benchmark::kMicrosecond);
     addFigure({.title = "Eye folding written plainly (the tests' reference)",
                .measured = "eye/straightforward",

@@ -19,12 +19,12 @@ int setClockChip(std::uint16_t index, std::uint8_t chip, std::uint8_t device, st
 int getClockChip(std::uint16_t index, std::uint8_t chip, std::uint8_t device, std::uint8_t reg,
                  std::uint8_t* value) {
     if (value == nullptr) return XFER_FAIL;  // refused without I/O
-    std::uint8_t inBuff[2] = {};  // zeroed: a short or failed reply yields 0, not stack bytes
+    std::uint8_t inBuff[kClockChipReplyBytes] = {};  // zeroed: a short or failed reply yields 0, not stack bytes
     CommandPacket& p = packet(CMD_I2C, DIR_GET);
     p.selector = chip;
     p.payload[0] = device;
     p.payload[1] = reg;
-    const int result = sendGet(index, inBuff, 2, kClockChipTimeoutMs);
+    const int result = sendGet(index, inBuff, kClockChipReplyBytes, kClockChipTimeoutMs);
     *value = inBuff[1];
     return result;
 }
@@ -91,11 +91,11 @@ extern "C" int TARVEX_CALL u_SetMDIO(std::uint16_t index, std::uint8_t mdioAddr,
 extern "C" int TARVEX_CALL u_GetMDIO(std::uint16_t index, std::uint8_t mdioAddr,
                                      std::uint16_t reg, std::uint16_t* value) {
     if (value == nullptr) return XFER_FAIL;  // refused without I/O
-    std::uint8_t RxBuff[8] = {};  // the board answers three bytes; zeroed for short replies
+    std::uint8_t RxBuff[8] = {};  // zeroed, so a short reply yields 0s, not stack bytes
     CommandPacket& p = packet(CMD_MDIO, DIR_GET);
     p.selector = mdioAddr;
     putWord(&p.payload[0], reg);
-    const int result = sendGet(index, RxBuff, 3);
+    const int result = sendGet(index, RxBuff, kRegisterReplyBytes);
     *value = replyWord(RxBuff);
     return result;
 }

@@ -30,7 +30,7 @@ CalibEntry entryAt(const std::uint8_t* at) {
 
 void calibrationPacket(std::uint8_t direction) {
     CommandPacket& p = packet(CMD_SYSTEM, direction);
-    p.length = CALIB_BLOCK_BYTES;
+    p.length = kCalibBlockBytes;
     p.selector = SYS_CALIBRATION;
 }
 
@@ -55,12 +55,12 @@ float decodeCalib(CalibEntry entry) {
 extern "C" int TARVEX_CALL u_StoreScopeCalibValues(std::uint16_t index, const float* values) {
     if (values == nullptr) return 0;  // refused without I/O
     calibrationPacket(DIR_SET);
-    std::uint8_t FData[CALIB_BLOCK_BYTES];
+    std::uint8_t FData[kCalibBlockBytes];
     for (std::uint32_t i = 0; i < CALIB_VALUE_COUNT; ++i)
-        putEntry(FData + CALIB_ENTRY_BYTES * i, encodeCalib(values[i]));
+        putEntry(FData + kCalibEntryBytes * i, encodeCalib(values[i]));
     // Two writes with no check between them: the block goes out even after a failed header.
     const std::uint8_t r1 = static_cast<std::uint8_t>(sendSet(index));
-    const std::uint8_t r2 = static_cast<std::uint8_t>(sendBlock(index, FData, CALIB_BLOCK_BYTES));
+    const std::uint8_t r2 = static_cast<std::uint8_t>(sendBlock(index, FData, kCalibBlockBytes));
     return r1 & r2;
 }
 
@@ -68,10 +68,10 @@ extern "C" int TARVEX_CALL u_GetScopeCalibValues(std::uint16_t index, float* val
     if (values == nullptr) return XFER_FAIL;  // refused without I/O
     // Reply byte 0, then the 28-byte block.  Zeroed, so the values of a short or failed read
     // decode as 0 rather than from stack garbage.
-    std::uint8_t inBuff[1 + CALIB_BLOCK_BYTES] = {};
+    std::uint8_t inBuff[kCalibReplyBytes] = {};
     calibrationPacket(DIR_GET);
     const int result = sendGet(index, inBuff, sizeof inBuff);
     for (std::uint32_t i = 0; i < CALIB_VALUE_COUNT; ++i)
-        values[i] = decodeCalib(entryAt(inBuff + 1 + CALIB_ENTRY_BYTES * i));
+        values[i] = decodeCalib(entryAt(inBuff + 1 + kCalibEntryBytes * i));
     return result;
 }

@@ -7,8 +7,7 @@
 namespace tarvex::commands {
 
 constexpr double CALIB_SCALE = 10000.0;
-constexpr std::uint32_t CALIB_ENTRY_BYTES = 4;
-constexpr std::uint32_t CALIB_BLOCK_BYTES = 28;  // CALIB_VALUE_COUNT entries, no header, no gap
+constexpr std::uint32_t kCalibEntryBytes = 4;
 
 struct CalibEntry {
     std::uint16_t intPart;

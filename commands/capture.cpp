@@ -110,7 +110,7 @@ extern "C" int TARVEX_CALL u_GetScopePacket(std::uint16_t index, std::uint8_t* b
 }
 
 extern "C" int TARVEX_CALL u_GetScopePacketFast(std::uint16_t index, std::uint8_t* buffer) {
-    return getPacket(index, CMD_SCOPE_FAST, buffer, FAST_PACKET_BYTES);
+    return getPacket(index, CMD_SCOPE_FAST, buffer, kFastPacketBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetScopeSamples(std::uint16_t index, std::uint16_t packets,

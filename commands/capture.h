@@ -16,7 +16,7 @@ constexpr std::uint16_t SAMPLE_FLAG_BIT = 0x1000;
 constexpr std::uint32_t CAPTURE_OFF_MS = 50;
 // A full-speed board answers in 64-byte packets: asking for more would stall every read until
 // its time-out, so a fast packet is read as 64 bytes into the start of its 512-byte slot.
-constexpr std::uint32_t FAST_PACKET_BYTES = 64;
+constexpr std::uint32_t kFastPacketBytes = 64;
 
 // Called after every packet with the packets done so far and the packets asked for; returning
 // false stops the capture there.  It runs between two packet exchanges on the capturing thread

@@ -7,9 +7,6 @@ using namespace tarvex::commands;
 
 namespace {
 
-constexpr std::uint32_t IP_BYTES = 4;
-constexpr std::uint32_t MAC_BYTES = 6;
-
 int setAddress(std::uint16_t index, std::uint8_t selector, const std::uint8_t* bytes,
                std::uint32_t count) {
     if (bytes == nullptr) return 0;  // nothing to send: refused without I/O
@@ -31,36 +28,36 @@ int getAddress(std::uint16_t index, std::uint8_t selector, std::uint8_t* bytes,
 }  // namespace
 
 extern "C" int TARVEX_CALL u_SetEthIPAddr(std::uint16_t index, const std::uint8_t* addr) {
-    return setAddress(index, ETH_IP_ADDR, addr, IP_BYTES);
+    return setAddress(index, ETH_IP_ADDR, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetEthIPAddr(std::uint16_t index, std::uint8_t* addr) {
-    return getAddress(index, ETH_IP_ADDR, addr, IP_BYTES);
+    return getAddress(index, ETH_IP_ADDR, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_SetEthIPMask(std::uint16_t index, const std::uint8_t* addr) {
-    return setAddress(index, ETH_IP_MASK, addr, IP_BYTES);
+    return setAddress(index, ETH_IP_MASK, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetEthIPMask(std::uint16_t index, std::uint8_t* addr) {
-    return getAddress(index, ETH_IP_MASK, addr, IP_BYTES);
+    return getAddress(index, ETH_IP_MASK, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_SetEthIPGateway(std::uint16_t index, const std::uint8_t* addr) {
-    return setAddress(index, ETH_IP_GATEWAY, addr, IP_BYTES);
+    return setAddress(index, ETH_IP_GATEWAY, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetEthIPGateway(std::uint16_t index, std::uint8_t* addr) {
-    return getAddress(index, ETH_IP_GATEWAY, addr, IP_BYTES);
+    return getAddress(index, ETH_IP_GATEWAY, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_SetEthMACAddress(std::uint16_t index, const std::uint8_t* mac) {
-    return setAddress(index, ETH_MAC_ADDR, mac, MAC_BYTES);
+    return setAddress(index, ETH_MAC_ADDR, mac, kMacAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetEthMACAddress(std::uint16_t index, std::uint8_t* mac) {
     if (mac == nullptr) return XFER_FAIL;
     // The only network command that writes the length byte; it stays 6 for later commands.
-    outBuff.length = MAC_BYTES;
-    return getAddress(index, ETH_MAC_ADDR, mac, MAC_BYTES);
+    outBuff.length = kMacAddressBytes;
+    return getAddress(index, ETH_MAC_ADDR, mac, kMacAddressBytes);
 }

@@ -17,6 +17,16 @@ extern CommandPacket outBuff;
 constexpr std::uint32_t kTimeoutMs = 250;           // every write and read of a command
 constexpr std::uint32_t kClockChipTimeoutMs = 100;  // the Si5326 / Si5338 register commands
 
+// The lengths of the board's replies (scope packets and VScope pages: tarvex.h).
+constexpr std::uint32_t kPingReplyBytes = 20;         // the firmware's identification
+constexpr std::uint32_t kRegisterReplyBytes = 3;      // port and MDIO: [0] unused, [1] low, [2] high
+constexpr std::uint32_t kClockChipReplyBytes = 2;     // [0] bus status, [1] the register
+constexpr std::uint32_t kTemperatureReplyBytes = 2;   // [0] unused, [1] whole degrees
+constexpr std::uint32_t kIpAddressBytes = 4;          // an address, mask or gateway
+constexpr std::uint32_t kMacAddressBytes = 6;
+constexpr std::uint32_t kCalibBlockBytes = 28;        // CALIB_VALUE_COUNT entries, no gap
+constexpr std::uint32_t kCalibReplyBytes = 1 + kCalibBlockBytes;  // [0] unused, then the block
+
 // Writes bytes 0 and 1 of outBuff and returns it for the command's own bytes.
 inline CommandPacket& packet(std::uint8_t command, std::uint8_t direction) {
     outBuff.command = command;

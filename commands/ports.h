@@ -6,7 +6,7 @@
 
 namespace tarvex::commands {
 
-constexpr std::uint8_t CONTROL_PORT = 3;  // FIFO reset and capture enable live in port 3
+constexpr std::uint8_t kControlPort = 3;  // FIFO reset and capture enable live in port 3
 constexpr std::uint16_t FIFO_RESET_MASK = 0x0003;
 constexpr std::uint16_t CAPTURE_ENABLE_MASK = 0x0020;
 constexpr std::uint32_t FIFO_RESET_HOLD_MS = 50;

@@ -1,22 +1,12 @@
 // System commands: the About box, the API revision, the device count, ping, the two resets and
 // the device id.
+#include "commands/system.h"
+
 #include "commands/packet.h"
 #include "platform/platform.h"
 #include "tarvex.h"
 
 using namespace tarvex::commands;
-
-namespace {
-
-constexpr const char* kAboutCaption = "About Tarvex API";
-constexpr const char* kAboutText =
-    "Tarvex device API\n"
-    "Developed by the Tarvex engineering team\n"
-    "Tarvex Instruments - https://www.tarvex.example";
-
-constexpr std::uint32_t kPingReplyBytes = 20;
-
-}  // namespace
 
 extern "C" TARVEX_API int TARVEX_CALL u_About(void) {
     namespace platform = tarvex::platform;

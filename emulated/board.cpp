@@ -50,9 +50,9 @@ Board::WriteOutcome Board::write(const std::uint8_t* data, std::size_t length, M
     // Faults that keep the transfer from ever reaching the board.
     if (fault) {
         switch (fault->kind) {
-        case FaultKind::RefuseWrite: return {.accepted = false, .error = fault->value};
-        case FaultKind::StallWrite: return {.stall = true};
-        case FaultKind::Unplug: return {.unplug = true};
+        case FaultKind::kRefuseWrite: return {.accepted = false, .error = fault->value};
+        case FaultKind::kStallWrite: return {.stall = true};
+        case FaultKind::kUnplug: return {.unplug = true};
         default: break;
         }
     }
@@ -66,22 +66,22 @@ Board::WriteOutcome Board::write(const std::uint8_t* data, std::size_t length, M
 
     if (fault) {
         switch (fault->kind) {
-        case FaultKind::NoReply:
+        case FaultKind::kNoReply:
             replies.clear();
             break;
-        case FaultKind::ShortReply:
+        case FaultKind::kShortReply:
             for (Reply& r : replies) r.bytes.resize(std::min<std::size_t>(r.bytes.size(), fault->value));
             break;
-        case FaultKind::LateReply:
+        case FaultKind::kLateReply:
             for (Reply& r : replies) r.delay += fault->value * kMicrosPerMs;
             break;
-        case FaultKind::StrayReply: {
+        case FaultKind::kStrayReply: {
             Bytes stray(fault->value, kStrayFill);
             if (!stray.empty() && length > 0) stray[0] = data[0];
             replies.push_back({std::move(stray), 0});
             break;
         }
-        case FaultKind::EndOfData:
+        case FaultKind::kEndOfData:
             replies.clear();
             endOfData_ = true;
             break;

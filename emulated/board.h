@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulated/firmware.h"
+#include "platform/driver.h"
 
 namespace tarvex::emulated {
 
@@ -20,16 +21,16 @@ struct Transfer {
 };
 
 enum class FaultKind {
-    NoReply,         // the reply to this request is never sent: the read times out
-    ShortReply,      // the reply is cut to `value` bytes
-    LateReply,       // the reply is ready `value` ms late
-    StrayReply,      // the board answers this request with one extra reply of `value` bytes
-                     // (for a DIR_SET packet: a reply to a command that expects none)
-    EndOfData,       // the board has no data for this request: its replies are dropped and
-                     // the next read on the board's pipe fails at once with ERROR_HANDLE_EOF
-    StallWrite,      // the write of this request never completes: the write times out
-    RefuseWrite,     // the write fails at once with the error code `value`
-    Unplug,          // the board is unplugged as this request arrives (nothing is received)
+    kNoReply,         // the reply to this request is never sent: the read times out
+    kShortReply,      // the reply is cut to `value` bytes
+    kLateReply,       // the reply is ready `value` ms late
+    kStrayReply,      // the board answers this request with one extra reply of `value` bytes
+                      // (for a DIR_SET packet: a reply to a command that expects none)
+    kEndOfData,       // the board has no data for this request: its replies are dropped and
+                      // the next read on the board's pipe fails at once with ERROR_HANDLE_EOF
+    kStallWrite,      // the write of this request never completes: the write times out
+    kRefuseWrite,     // the write fails at once with the error code `value`
+    kUnplug,          // the board is unplugged as this request arrives (nothing is received)
 };
 
 struct Fault {
@@ -39,8 +40,8 @@ struct Fault {
 
 // USB identity and descriptors of an emulated device.
 struct DeviceIdentity {
-    std::uint16_t vendorId = 0x04D8;
-    std::uint16_t productId = 0x0030;
+    std::uint16_t vendorId = driver::kBoardVendorId;
+    std::uint16_t productId = driver::kBoardProductId;
     std::string serial;                   // empty: one is made up
     Bytes deviceDescriptor;               // empty: a plausible full-speed board's
     std::vector<Bytes> configurationDescriptors;

@@ -14,7 +14,7 @@ constexpr Micros kIdleLimit = 60'000'000;
 Clock::Clock(ClockMode mode) : mode_(mode), origin_(std::chrono::steady_clock::now()) {}
 
 Micros Clock::now() const {
-    if (mode_ == ClockMode::Virtual) return now_;
+    if (mode_ == ClockMode::kVirtual) return now_;
     auto elapsed = std::chrono::steady_clock::now() - origin_;
     return static_cast<Micros>(
         std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
@@ -26,7 +26,7 @@ void Clock::schedule(Micros at, std::function<void()> action, bool background) {
 }
 
 void Clock::moveTo(Micros t) {
-    if (mode_ == ClockMode::Virtual) {
+    if (mode_ == ClockMode::kVirtual) {
         if (t > now_) now_ = t;
     } else {
         // A sleep can end a little before its deadline (Windows wakes on its timer tick, not on
@@ -55,19 +55,19 @@ Clock::Outcome Clock::runUntil(const std::function<bool()>& done, std::optional<
     std::optional<Micros> idleUntil;
     while (!done()) {
         if (queue_.empty() || (deadline && queue_.begin()->first.first > *deadline)) {
-            if (!deadline) return Outcome::Stuck;
+            if (!deadline) return Outcome::kStuck;
             moveTo(*deadline);
-            return Outcome::DeadlineReached;
+            return Outcome::kDeadlineReached;
         }
         if (!deadline && foreground_ == 0) {
             if (!idleUntil) idleUntil = now() + kIdleLimit;
-            if (queue_.begin()->first.first > *idleUntil) return Outcome::Stuck;
+            if (queue_.begin()->first.first > *idleUntil) return Outcome::kStuck;
         } else {
             idleUntil.reset();
         }
         runFirst();
     }
-    return Outcome::Done;
+    return Outcome::kDone;
 }
 
 }  // namespace tarvex::emulated

@@ -16,7 +16,7 @@
 
 namespace tarvex::emulated {
 
-enum class ClockMode { Virtual, RealTime };
+enum class ClockMode { kVirtual, kRealTime };
 
 class Clock {
 public:
@@ -33,7 +33,7 @@ public:
     // Runs the happenings already due.
     void catchUp() { advanceTo(now()); }
 
-    enum class Outcome { Done, DeadlineReached, Stuck };
+    enum class Outcome { kDone, kDeadlineReached, kStuck };
     // Moves time on, happening by happening, until `done` holds (Done), the deadline has been
     // reached (DeadlineReached; happenings due exactly at the deadline still run), or, without a
     // deadline, nothing is left that could ever make `done` hold (Stuck).

@@ -122,12 +122,12 @@ std::uint32_t World::waitForSingleObject(platform::Handle object, std::uint32_t 
         return platform::kWaitFailed;
     }
     switch (outcome) {
-    case Clock::Outcome::Done:
+    case Clock::Outcome::kDone:
         if (!e->manualReset) e->signalled = false;
         return platform::kWaitObject0;
-    case Clock::Outcome::DeadlineReached:
+    case Clock::Outcome::kDeadlineReached:
         return platform::kWaitTimeout;
-    case Clock::Outcome::Stuck:
+    case Clock::Outcome::kStuck:
         break;
     }
     // An endless wait that nothing can ever end would hang the caller for good; a real system

@@ -5,8 +5,8 @@
 //   auto& board = world.plugBoard();             // a demo board at member index 0
 //   tarvex::platform::ScopedBackend use(world);  // the library now talks to it
 //
-// Time: in ClockMode::Virtual, sleeps and waits advance a virtual clock instantly and
-// deterministically; in ClockMode::RealTime they take as long as they say (the demo).
+// Time: in ClockMode::kVirtual, sleeps and waits advance a virtual clock instantly and
+// deterministically; in ClockMode::kRealTime they take as long as they say (the demo).
 // The world is used from one thread at a time.
 #pragma once
 
@@ -23,9 +23,6 @@
 #include "platform/platform.h"
 
 namespace tarvex::emulated {
-
-// The driver's device-interface class {5354FA28-6D14-4E35-A1F5-75BB54E6030F}.
-extern const platform::Guid kDeviceInterfaceGuid;
 
 // Identifies a plugged interface for later unplug / replug.
 using InterfaceId = std::uint32_t;
@@ -50,7 +47,7 @@ std::unique_ptr<Firmware> makeDemoFirmware();
 
 class World final : public platform::Backend {
 public:
-    explicit World(ClockMode mode = ClockMode::Virtual);
+    explicit World(ClockMode mode = ClockMode::kVirtual);
     ~World() override;
     World(const World&) = delete;
     World& operator=(const World&) = delete;

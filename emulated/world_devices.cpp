@@ -5,16 +5,14 @@
 #include "emulated/descriptors.h"
 #include "emulated/world.h"
 #include "emulated/world_state.h"
+#include "platform/driver.h"
 
 namespace tarvex::emulated {
 
-const platform::Guid kDeviceInterfaceGuid = {
-    0x5354FA28, 0x6D14, 0x4E35, {0xA1, 0xF5, 0x75, 0xBB, 0x54, 0xE6, 0x03, 0x0F}};
-
 namespace {
 
-constexpr const char* kGuidText = "{5354fa28-6d14-4e35-a1f5-75bb54e6030f}";
-constexpr const char* kDeviceClassesKey = "SYSTEM\\CURRENTCONTROLSET\\CONTROL\\DEVICECLASSES\\";
+using driver::kDeviceClassesKey;
+const std::string kGuidText{driver::kInterfaceClassText};
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -38,7 +38,7 @@ platform::Handle World::createFile(const char* name, std::uint32_t access,
     bool pipe = false;
     for (InterfaceId id : state_->present) {
         Interface* in = state_->interface(id);
-        if (sameText(name, in->path + kDataPipeName)) {
+        if (sameText(name, in->path + std::string(driver::kDataPipeName))) {
             found = in;
             pipe = true;
             break;
@@ -88,7 +88,7 @@ bool World::readFile(platform::Handle file, void* buffer, std::uint32_t length,
         return state_->refuse(overlapped, platform::kErrorHandleEof);
 
     auto request = std::make_shared<Request>(Request{
-        RequestKind::Read, State::key(file), in->id, static_cast<std::uint8_t*>(buffer), length,
+        RequestKind::kRead, State::key(file), in->id, static_cast<std::uint8_t*>(buffer), length,
         overlapped, overlapped ? State::key(overlapped->event) : 0});
     return state_->submit(request, *f, count);
 }
@@ -120,7 +120,7 @@ bool World::writeFile(platform::Handle file, const void* buffer, std::uint32_t l
     state_->queueRepliesFrom(*in, queued);
     if (outcome.stall) {
         auto request = std::make_shared<Request>(Request{
-            RequestKind::StalledWrite, State::key(file), in->id, nullptr, length, overlapped,
+            RequestKind::kStalledWrite, State::key(file), in->id, nullptr, length, overlapped,
             overlapped ? State::key(overlapped->event) : 0});
         return state_->submit(request, *f, count);
     }
@@ -146,7 +146,7 @@ bool World::deviceIoControl(platform::Handle file, std::uint32_t code, void* in,
         {device->id, code, Bytes(input, input + inSize), outSize, now()});
 
     switch (code) {
-    case kCtlGetDescriptor: {
+    case driver::CTL_GET_DESCRIPTOR: {
         // Input: descriptor type, index, language ID (little-endian).
         if (inSize < 4) return state_->refuse(overlapped, platform::kErrorInvalidParameter);
         std::optional<Bytes> descriptor = findDescriptor(device->usb(), input[0], input[1]);
@@ -156,7 +156,7 @@ bool World::deviceIoControl(platform::Handle file, std::uint32_t code, void* in,
         if (n) std::memcpy(out, descriptor->data(), n);
         return state_->completeAtOnce(overlapped, returned, n);
     }
-    case kCtlSetConfiguration: {
+    case driver::CTL_SET_CONFIGURATION: {
         // Input: the configuration value in byte 0.  The output word, when there is room for
         // it, receives the configuration now selected.
         if (inSize < 4) return state_->refuse(overlapped, platform::kErrorInvalidParameter);
@@ -170,9 +170,9 @@ bool World::deviceIoControl(platform::Handle file, std::uint32_t code, void* in,
         }
         return state_->completeAtOnce(overlapped, returned, n);
     }
-    case kCtlReadInterrupt: {
+    case driver::CTL_READ_INTERRUPT: {
         auto request = std::make_shared<Request>(Request{
-            RequestKind::InterruptRead, State::key(file), device->id,
+            RequestKind::kInterruptRead, State::key(file), device->id,
             static_cast<std::uint8_t*>(out), outSize, overlapped,
             overlapped ? State::key(overlapped->event) : 0});
         return state_->submit(request, *f, returned);
@@ -191,7 +191,7 @@ bool World::getOverlappedResult(platform::Handle /*file*/, platform::Overlapped*
         if (!wait) return fail(platform::kErrorIoIncomplete);
         std::shared_ptr<Request> request = state_->pendingFor(overlapped);
         auto ended = [&] { return request->ended; };
-        if (!request || state_->clock.runUntil(ended, std::nullopt) != Clock::Outcome::Done)
+        if (!request || state_->clock.runUntil(ended, std::nullopt) != Clock::Outcome::kDone)
             return fail(win32::kErrorPossibleDeadlock);
         // The wait took the event's signal, as a wait on the record's event does.
         if (auto* e = state_->find<EventObject>(reinterpret_cast<platform::Handle>(request->event));

@@ -25,15 +25,15 @@ bool World::State::submit(const std::shared_ptr<Request>& request, const FileObj
     }
     pending.push_back(request);
     if (Interface* in = interface(request->interfaceId)) {
-        if (request->kind == RequestKind::Read) pumpReplies(*in);
-        if (request->kind == RequestKind::InterruptRead) pollInterrupts();
+        if (request->kind == RequestKind::kRead) pumpReplies(*in);
+        if (request->kind == RequestKind::kInterruptRead) pollInterrupts();
     }
     if (!request->ended) {
         if (request->overlapped && file.overlapped) return fail(platform::kErrorIoPending);
         // A synchronous request (no record, or a handle not opened for overlapped requests)
         // blocks its caller until it ends; one that never can would hang it for good.
         auto ended = [&] { return request->ended; };
-        if (clock.runUntil(ended, std::nullopt) != Clock::Outcome::Done)
+        if (clock.runUntil(ended, std::nullopt) != Clock::Outcome::kDone)
             finish(*request, win32::kErrorPossibleDeadlock, 0);
     }
     if (request->error != 0) return fail(request->error);
@@ -125,7 +125,7 @@ void World::State::pumpReplies(Interface& in) {
     if (!in.board || !in.plugged) return;
     std::vector<std::shared_ptr<Request>> reads;
     for (const auto& r : pending)
-        if (r->kind == RequestKind::Read && r->interfaceId == in.id) reads.push_back(r);
+        if (r->kind == RequestKind::kRead && r->interfaceId == in.id) reads.push_back(r);
     auto& replies = in.board->replies();
     for (const auto& r : reads) {
         if (replies.empty() || replies.front().readyAt > clock.now()) break;
@@ -141,7 +141,7 @@ void World::State::pumpReplies(Interface& in) {
 void World::State::pollInterrupts() {
     std::vector<std::shared_ptr<Request>> reads;
     for (const auto& r : pending)
-        if (r->kind == RequestKind::InterruptRead) reads.push_back(r);
+        if (r->kind == RequestKind::kInterruptRead) reads.push_back(r);
     bool waiting = false;
     for (const auto& r : reads) {
         Interface* in = interface(r->interfaceId);

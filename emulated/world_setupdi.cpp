@@ -4,6 +4,7 @@
 
 #include "emulated/world.h"
 #include "emulated/world_state.h"
+#include "platform/driver.h"
 
 namespace tarvex::emulated {
 
@@ -27,7 +28,7 @@ platform::DevInfo World::getClassDevs(const platform::Guid& interfaceClass, std:
     // too, after the present ones.
     const bool interfaces = (flags & platform::kDigcfDeviceInterface) != 0;
     const bool ofClass =
-        (flags & win32::kDigcfAllClasses) != 0 || interfaceClass == kDeviceInterfaceGuid;
+        (flags & win32::kDigcfAllClasses) != 0 || interfaceClass == driver::DEVICE_INTERFACE_GUID;
     if (interfaces && ofClass) {
         for (InterfaceId id : state_->present)
             snapshot.entries.push_back({state_->interface(id)->path, win32::kSpintActive});
@@ -45,9 +46,9 @@ bool World::enumDeviceInterfaces(platform::DevInfo set, const platform::Guid& in
     if (!snapshot) return fail(platform::kErrorInvalidHandle);
     if (!data) return fail(platform::kErrorInvalidParameter);
     if (data->cbSize != deviceInterfaceDataSize()) return fail(win32::kErrorInvalidUserBuffer);
-    if (!(interfaceClass == kDeviceInterfaceGuid) || memberIndex >= snapshot->entries.size())
+    if (!(interfaceClass == driver::DEVICE_INTERFACE_GUID) || memberIndex >= snapshot->entries.size())
         return fail(platform::kErrorNoMoreItems);
-    data->interfaceClassGuid = kDeviceInterfaceGuid;
+    data->interfaceClassGuid = driver::DEVICE_INTERFACE_GUID;
     data->flags = snapshot->entries[memberIndex].flags;
     data->reserved = memberIndex + 1;  // which entry of the snapshot, for the detail request
     return true;

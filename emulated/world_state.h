@@ -13,6 +13,7 @@
 #include "emulated/clock.h"
 #include "emulated/registry.h"
 #include "emulated/world.h"
+#include "platform/driver.h"
 
 namespace tarvex::emulated {
 
@@ -28,14 +29,6 @@ constexpr std::uint32_t kSpintActive = 0x1;
 constexpr std::uint32_t kSpintRemoved = 0x4;
 constexpr std::uint32_t kRegSz = 1;
 }  // namespace win32
-
-// The driver's control codes.
-constexpr std::uint32_t kCtlGetDescriptor = 0x00226004;
-constexpr std::uint32_t kCtlSetConfiguration = 0x0022A00C;
-constexpr std::uint32_t kCtlReadInterrupt = 0x00226018;
-
-// The data pipe's name after the interface path.
-constexpr const char* kDataPipeName = "\\MCHP_EP1";
 
 // Status word of a transfer record: pending while the request runs; once it ended, 0 for
 // success or the Win32 error code marked with the two top bits (an NTSTATUS-like error).
@@ -104,7 +97,7 @@ struct Interface {
 
 // ---- requests in flight ----
 
-enum class RequestKind { Read, InterruptRead, StalledWrite };
+enum class RequestKind { kRead, kInterruptRead, kStalledWrite };
 
 struct Request {
     RequestKind kind;

@@ -28,7 +28,7 @@ constexpr std::uint32_t kExports = 53;
 constexpr std::uint32_t kCaptureStartWaits = 10;
 constexpr std::uint32_t kMaxHosts = 6;
 
-bool OneOf(int value, std::initializer_list<int> allowed) {
+bool oneOf(int value, std::initializer_list<int> allowed) {
     for (int a : allowed)
         if (a == value) return true;
     return false;
@@ -36,7 +36,7 @@ bool OneOf(int value, std::initializer_list<int> allowed) {
 
 // A caller's buffer of exactly `n` elements, or null when the input says so.
 template <class T>
-T* Maybe(FuzzInput& in, std::vector<T>& buffer) {
+T* maybe(FuzzInput& in, std::vector<T>& buffer) {
     return (in.byte() % 16) == 0 ? nullptr : buffer.data();
 }
 
@@ -44,7 +44,7 @@ T* Maybe(FuzzInput& in, std::vector<T>& buffer) {
 // gives the failure result; success is never reported without the transfers it needs.
 void CheckResult(Session& s, const std::string& name, int result, std::initializer_list<int> allowed,
                  int failure, std::size_t transfersForSuccess) {
-    FUZZ_CHECK(OneOf(result, allowed), name + ": result " + std::to_string(result) + " not allowed");
+    FUZZ_CHECK(oneOf(result, allowed), name + ": result " + std::to_string(result) + " not allowed");
     if (!s.usableBefore())
         FUZZ_CHECK(result == failure, name + ": success on a row that takes no transfer");
     if (result != failure)
@@ -125,28 +125,28 @@ void CheckEye(const std::vector<std::uint16_t>& eyeX, const std::vector<std::uin
 
 // ---- the environment -------------------------------------------------------------------------
 
-Fault DecodeFault(FuzzInput& in) {
+Fault decodeFault(FuzzInput& in) {
     switch (in.byte() % 8) {
-        case 0: return {FaultKind::NoReply};
-        case 1: return {FaultKind::ShortReply, in.byte() % 70u};
+        case 0: return {FaultKind::kNoReply};
+        case 1: return {FaultKind::kShortReply, in.byte() % 70u};
         case 2: {
             static const std::uint32_t late[] = {10, 100, 240, 249, 251, 260, 400, 1000};
-            return {FaultKind::LateReply, in.pick(late)};
+            return {FaultKind::kLateReply, in.pick(late)};
         }
-        case 3: return {FaultKind::StrayReply, in.byte() % 70u};
-        case 4: return {FaultKind::EndOfData};
-        case 5: return {FaultKind::StallWrite};
+        case 3: return {FaultKind::kStrayReply, in.byte() % 70u};
+        case 4: return {FaultKind::kEndOfData};
+        case 5: return {FaultKind::kStallWrite};
         case 6: {
             // Not ERROR_INVALID_HANDLE: which transfer takes a fault is not known to the harness,
             // and that code drops a row (the fault matrix covers it).
             static const std::uint32_t codes[] = {31, 995, 87, 1167};
-            return {FaultKind::RefuseWrite, in.pick(codes)};
+            return {FaultKind::kRefuseWrite, in.pick(codes)};
         }
-        default: return {FaultKind::Unplug};
+        default: return {FaultKind::kUnplug};
     }
 }
 
-void Environment(Session& s, FuzzInput& in, std::uint32_t op) {
+void environment(Session& s, FuzzInput& in, std::uint32_t op) {
     switch (op) {
         case 0: s.plugBoard(); break;
         case 1: s.plugOther(); break;
@@ -155,7 +155,7 @@ void Environment(Session& s, FuzzInput& in, std::uint32_t op) {
         case 4:
             if (emulated::Board* b = s.boardAt(in.byte())) {
                 const std::size_t count = 1 + in.byte() % 3u;
-                b->injectFaults(count, DecodeFault(in));
+                b->injectFaults(count, decodeFault(in));
             }
             break;
         case 5:
@@ -197,7 +197,7 @@ struct HostChoice {
     Session::Host* host;  // null for "no handle" and the null handle
 };
 
-HostChoice ChooseHandle(Session& s, FuzzInput& in) {
+HostChoice chooseHandle(Session& s, FuzzInput& in) {
     const std::uint32_t n = static_cast<std::uint32_t>(s.hosts.size());
     const std::uint32_t pick = in.byte() % (n + 2);
     if (pick < n) return {s.hosts[pick].handle, &s.hosts[pick]};
@@ -230,7 +230,7 @@ void CheckHostFailure(Session& s, const std::string& name, const HostChoice& h,
                    name + ": last error " + std::to_string(s.lastError()) + " on a dead handle");
 }
 
-void HostExport(Session& s, FuzzInput& in, std::uint32_t which) {
+void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
     const std::uint32_t vanished = s.world.vanishedError();
     switch (which) {
         case 0: {  // MPUSBGetDeviceCount
@@ -268,12 +268,12 @@ void HostExport(Session& s, FuzzInput& in, std::uint32_t which) {
         }
         case 2:    // MPUSBRead
         case 4: {  // MPUSBReadInt
-            const HostChoice h = ChooseHandle(s, in);
+            const HostChoice h = chooseHandle(s, in);
             const std::uint32_t length = in.byte() % 80u;
             std::vector<std::uint8_t> buffer(length);
-            std::uint8_t* data = Maybe(in, buffer);
+            std::uint8_t* data = maybe(in, buffer);
             std::vector<std::uint32_t> count(1, 0xAAAAAAAA);
-            std::uint32_t* countPtr = Maybe(in, count);
+            std::uint32_t* countPtr = maybe(in, count);
             const std::uint32_t timeout = in.timeout();
             const std::string name = which == 2 ? "MPUSBRead" : "MPUSBReadInt";
             s.begin(HostCall(name, 1, timeout));
@@ -295,11 +295,11 @@ void HostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             break;
         }
         case 3: {  // MPUSBWrite
-            const HostChoice h = ChooseHandle(s, in);
+            const HostChoice h = chooseHandle(s, in);
             const std::uint32_t length = in.byte() % 80u;
             std::vector<std::uint8_t> buffer(length);
             for (auto& b : buffer) b = in.byte();
-            const std::uint8_t* data = Maybe(in, buffer);
+            const std::uint8_t* data = maybe(in, buffer);
             const std::uint32_t timeout = in.timeout();
             const bool refused = data == nullptr && length != 0;
             CallPlan plan = HostCall("MPUSBWrite", 1, timeout, wire::Raw(buffer.data(), length));
@@ -316,7 +316,7 @@ void HostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             break;
         }
         case 5: {  // MPUSBClose
-            const HostChoice h = ChooseHandle(s, in);
+            const HostChoice h = chooseHandle(s, in);
             s.begin(HostCall("MPUSBClose", 0, 0));
             const int result = MPUSBClose(h.handle);
             const bool open = h.host != nullptr && !h.host->closed;
@@ -329,12 +329,12 @@ void HostExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 6:
         case 7:
         case 8: {  // the descriptor requests
-            const HostChoice h = ChooseHandle(s, in);
+            const HostChoice h = chooseHandle(s, in);
             const std::uint32_t size = in.byte() % 80u;
             std::vector<std::uint8_t> buffer(size);
-            std::uint8_t* data = Maybe(in, buffer);
+            std::uint8_t* data = maybe(in, buffer);
             std::vector<std::uint32_t> length(1, 0xAAAAAAAA);
-            std::uint32_t* lengthPtr = Maybe(in, length);
+            std::uint32_t* lengthPtr = maybe(in, length);
             const std::uint8_t index = in.byte() % 4;
             s.begin(HostCall("MPUSBGet...Descriptor", 0, 0));
             std::uint32_t result = 0;
@@ -355,7 +355,7 @@ void HostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             break;
         }
         case 9: {  // MPUSBSetConfiguration
-            const HostChoice h = ChooseHandle(s, in);
+            const HostChoice h = chooseHandle(s, in);
             s.begin(HostCall("MPUSBSetConfiguration", 0, 0));
             const std::uint32_t result = MPUSBSetConfiguration(h.handle, in.u16());
             s.end();
@@ -376,7 +376,7 @@ void HostExport(Session& s, FuzzInput& in, std::uint32_t which) {
 
 // ---- the port family -------------------------------------------------------------------------
 
-void PortExport(Session& s, FuzzInput& in, std::uint32_t which) {
+void portExport(Session& s, FuzzInput& in, std::uint32_t which) {
     const std::uint32_t index = in.wideIndex();
     const std::uint32_t row = index & 0xFFFF;
     switch (which) {
@@ -407,7 +407,7 @@ void PortExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint32_t length = in.byte() % 130u;
             std::vector<std::uint8_t> data(length);
             for (auto& b : data) b = in.byte();
-            const std::uint8_t* dataPtr = Maybe(in, data);
+            const std::uint8_t* dataPtr = maybe(in, data);
             const std::uint32_t timeout = in.timeout();
             const bool refused = dataPtr == nullptr && length != 0;
             CallPlan plan = Command("SendUSBPacket", wire::Raw(data.data(), length),
@@ -424,12 +424,12 @@ void PortExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint32_t length = in.byte() % 130u;
             std::vector<std::uint8_t> data(length);
             for (auto& b : data) b = in.byte();
-            const std::uint8_t* dataPtr = Maybe(in, data);
+            const std::uint8_t* dataPtr = maybe(in, data);
             const std::uint32_t expected = in.byte() % 600u;
             std::vector<std::uint8_t> reply(expected);
-            std::uint8_t* replyPtr = Maybe(in, reply);
+            std::uint8_t* replyPtr = maybe(in, reply);
             std::vector<std::uint32_t> replyLength(1, expected);
-            std::uint32_t* replyLengthPtr = Maybe(in, replyLength);
+            std::uint32_t* replyLengthPtr = maybe(in, replyLength);
             const std::uint32_t writeTimeout = in.timeout();
             const std::uint32_t readTimeout = in.timeout();
             const bool refused = replyLengthPtr == nullptr || (dataPtr == nullptr && length != 0) ||
@@ -462,19 +462,19 @@ void PortExport(Session& s, FuzzInput& in, std::uint32_t which) {
 
 // ---- the u_ family ---------------------------------------------------------------------------
 
-void Capture(Session& s, FuzzInput& in, std::uint32_t which) {
+void capture(Session& s, FuzzInput& in, std::uint32_t which) {
     const std::uint16_t index = in.index();
     const std::uint8_t b = in.byte();
     const auto packets = static_cast<std::uint16_t>(b < 220 ? b % 24 : in.u16() % 300);
     std::vector<ScopeStats> stats(1, ScopeStats{0xAAAAAAAA, 0xAAAA, 0xAAAA, 0xAAAA, 0xAA});
-    ScopeStats* statsPtr = Maybe(in, stats);
+    ScopeStats* statsPtr = maybe(in, stats);
     const bool fast = which == 1;
     std::vector<std::uint16_t> samples(std::size_t{packets} * 32, 0xEEEE);
     std::vector<std::uint8_t> slots(fast ? std::size_t{packets} * 512 : 0, 0xEE);
     std::vector<std::uint16_t> eyeX(which == 2 ? std::size_t{packets} * 32 : 0, 0xEEEE);
-    std::uint16_t* samplesPtr = Maybe(in, samples);
-    std::uint8_t* slotsPtr = Maybe(in, slots);
-    std::uint16_t* eyeXPtr = Maybe(in, eyeX);
+    std::uint16_t* samplesPtr = maybe(in, samples);
+    std::uint8_t* slotsPtr = maybe(in, slots);
+    std::uint16_t* eyeXPtr = maybe(in, eyeX);
     const double dataRate = in.rate();
     const double sampleRate = in.rate();
     const std::uint16_t xScale = in.flag() ? in.u16() : in.byte() % 12;
@@ -502,7 +502,7 @@ void Capture(Session& s, FuzzInput& in, std::uint32_t which) {
     if (which == 2) CheckEye(eyeX, samples, std::uint32_t{packets} * 32, xScale);
 }
 
-void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
+void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
     const std::uint16_t index = in.index();
     switch (which) {
         case 0: {  // u_About
@@ -537,7 +537,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         }
         case 3: {
             std::vector<std::uint8_t> reply(20);
-            std::uint8_t* p = Maybe(in, reply);
+            std::uint8_t* p = maybe(in, reply);
             GetCommand(s, "u_Ping", index, wire::Ping(), [&] { return u_Ping(index, p); }, 250, !p);
             break;
         }
@@ -555,7 +555,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const auto selector = static_cast<std::uint8_t>(which - 7);
             std::vector<std::uint8_t> bytes(selector == 3 ? 6 : 4);
             for (auto& b : bytes) b = in.byte();
-            const std::uint8_t* p = Maybe(in, bytes);
+            const std::uint8_t* p = maybe(in, bytes);
             SetCommand(s, "u_SetEth", index, wire::SetEth(selector, bytes.data()), [&] {
                 switch (selector) {
                     case 0: return u_SetEthIPAddr(index, p);
@@ -569,7 +569,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 11: case 12: case 13: case 14: {  // the four getters
             const auto selector = static_cast<std::uint8_t>(which - 11);
             std::vector<std::uint8_t> bytes(selector == 3 ? 6 : 4);
-            std::uint8_t* p = Maybe(in, bytes);
+            std::uint8_t* p = maybe(in, bytes);
             GetCommand(s, "u_GetEth", index, wire::GetEth(selector), [&] {
                 switch (selector) {
                     case 0: return u_GetEthIPAddr(index, p);
@@ -584,7 +584,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint8_t device = in.byte(), count = in.byte(), reg = in.byte(), aux = in.byte();
             std::vector<std::uint8_t> data(count);
             for (auto& b : data) b = in.byte();
-            const std::uint8_t* p = Maybe(in, data);
+            const std::uint8_t* p = maybe(in, data);
             const bool refused = !p && count != 0;
             s.begin(Command("u_I2C_Write", wire::I2cWrite(device, data.data(), count, reg, aux), index, 2,
                             250, refused));
@@ -596,7 +596,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 16: {  // u_I2C_Read
             const std::uint8_t device = in.byte(), count = in.byte(), reg = in.byte(), aux = in.byte();
             std::vector<std::uint8_t> data(count);
-            std::uint8_t* p = Maybe(in, data);
+            std::uint8_t* p = maybe(in, data);
             GetCommand(s, "u_I2C_Read", index, wire::I2cRead(device, count, reg, aux),
                        [&] { return u_I2C_Read(index, device, count, p, reg, aux); }, 250, !p && count);
             break;
@@ -613,7 +613,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const auto chip = static_cast<std::uint8_t>(which - 19);
             const std::uint8_t device = in.byte(), reg = in.byte();
             std::vector<std::uint8_t> value(1);
-            std::uint8_t* p = Maybe(in, value);
+            std::uint8_t* p = maybe(in, value);
             GetCommand(s, "u_GetSi53xx", index, wire::GetClockChip(chip, device, reg), [&] {
                 return chip == 0 ? u_GetSi5326(index, device, reg, p) : u_GetSi5338(index, device, reg, p);
             }, 100, !p);
@@ -630,7 +630,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint8_t address = in.byte();
             const std::uint16_t reg = in.u16();
             std::vector<std::uint16_t> value(1);
-            std::uint16_t* p = Maybe(in, value);
+            std::uint16_t* p = maybe(in, value);
             GetCommand(s, "u_GetMDIO", index, wire::GetMdio(address, reg),
                        [&] { return u_GetMDIO(index, address, reg, p); }, 250, !p);
             break;
@@ -645,14 +645,14 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 24: {
             const std::uint8_t port = in.byte() % 8;
             std::vector<std::uint16_t> value(1);
-            std::uint16_t* p = Maybe(in, value);
+            std::uint16_t* p = maybe(in, value);
             GetCommand(s, "u_GetPort", index, wire::GetPort(port),
                        [&] { return u_GetPort(index, port, p); }, 250, !p);
             break;
         }
         case 25: {  // u_GetStatus
             std::vector<std::uint8_t> flags(4, 0xEE);
-            std::uint8_t* p = Maybe(in, flags);
+            std::uint8_t* p = maybe(in, flags);
             s.begin(Command("u_GetStatus", wire::GetStatus(), index, 6, 250, !p));
             const int result = u_GetStatus(index, p);
             s.end();
@@ -672,13 +672,13 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         }
         case 27: case 28: {  // u_GetScopePacket, u_GetScopePacketFast
             std::vector<std::uint8_t> packet(64);
-            std::uint8_t* p = Maybe(in, packet);
+            std::uint8_t* p = maybe(in, packet);
             GetCommand(s, "u_GetScopePacket", index, wire::ScopePacket(which == 28), [&] {
                 return which == 27 ? u_GetScopePacket(index, p) : u_GetScopePacketFast(index, p);
             }, 250, !p);
             break;
         }
-        case 29: case 30: case 31: Capture(s, in, which - 29); break;
+        case 29: case 30: case 31: capture(s, in, which - 29); break;
         case 32:
             SetCommand(s, "u_GenerateVScopeEye", index, wire::GenerateVScopeEye(),
                        [&] { return u_GenerateVScopeEye(index); });
@@ -686,7 +686,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 33: {
             const std::uint8_t pageLength = in.byte(), page = in.byte();
             std::vector<std::uint8_t> reply(pageLength);
-            std::uint8_t* p = Maybe(in, reply);
+            std::uint8_t* p = maybe(in, reply);
             GetCommand(s, "u_GetVScopePacket", index, wire::VScopePacket(pageLength, page),
                        [&] { return u_GetVScopePacket(index, p, pageLength, page); }, 250,
                        !p && pageLength);
@@ -694,7 +694,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         }
         case 34: {  // u_GetVScopeSamples
             std::vector<std::uint8_t> eye(1024);
-            std::uint8_t* p = Maybe(in, eye);
+            std::uint8_t* p = maybe(in, eye);
             CallPlan plan = Command("u_GetVScopeSamples", wire::VScopeSamples(), index, 33, 250, !p);
             plan.sleepMs = p ? 1900 : 0;
             s.begin(plan);
@@ -705,7 +705,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         }
         case 35: {
             std::vector<std::uint8_t> temperature(1);
-            std::uint8_t* p = Maybe(in, temperature);
+            std::uint8_t* p = maybe(in, temperature);
             GetCommand(s, "u_GetVSCTemp", index, wire::VscTemp(), [&] { return u_GetVSCTemp(index, p); },
                        250, !p);
             break;
@@ -713,7 +713,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 36: {  // u_StoreScopeCalibValues
             std::vector<float> values(7);
             for (float& v : values) v = in.calibration();
-            const float* p = Maybe(in, values);
+            const float* p = maybe(in, values);
             s.begin(Command("u_StoreScopeCalibValues", wire::StoreCalibration(values.data()), index, 2,
                             250, !p));
             const int result = u_StoreScopeCalibValues(index, p);
@@ -723,7 +723,7 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         }
         default: {  // u_GetScopeCalibValues
             std::vector<float> values(7, -1.0f);
-            float* p = Maybe(in, values);
+            float* p = maybe(in, values);
             GetCommand(s, "u_GetScopeCalibValues", index, wire::GetCalibration(),
                        [&] { return u_GetScopeCalibValues(index, p); }, 250, !p);
             if (p)
@@ -735,13 +735,13 @@ void CommandExport(Session& s, FuzzInput& in, std::uint32_t which) {
     }
 }
 
-void Step(Session& s, FuzzInput& in) {
+void step(Session& s, FuzzInput& in) {
     const std::uint32_t op = in.byte() % (kEnvironmentOps + kExports);
-    if (op < kEnvironmentOps) return Environment(s, in, op);
+    if (op < kEnvironmentOps) return environment(s, in, op);
     const std::uint32_t which = op - kEnvironmentOps;
-    if (which < 11) return HostExport(s, in, which);
-    if (which < 15) return PortExport(s, in, which - 11);
-    CommandExport(s, in, which - 15);
+    if (which < 11) return hostExport(s, in, which);
+    if (which < 15) return portExport(s, in, which - 11);
+    commandExport(s, in, which - 15);
 }
 
 }  // namespace
@@ -760,6 +760,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         session.end();
         FUZZ_CHECK(opened == 1, "OpenUSBPort(0) on the first board");
     }
-    for (int steps = 0; steps < 64 && !in.done(); ++steps) tarvex::fuzz::Step(session, in);
+    for (int steps = 0; steps < 64 && !in.done(); ++steps) tarvex::fuzz::step(session, in);
     return 0;
 }

@@ -11,13 +11,13 @@ namespace tarvex::fuzz {
 
 bool gTrace = false;
 
-void Finding(const std::string& what) {
+void finding(const std::string& what) {
     std::fprintf(stderr, "\n==== tarvex fuzz finding ====\n%s\n", what.c_str());
     std::fflush(stderr);
     std::abort();
 }
 
-reliability::CommandBufferModel& Model() {
+reliability::CommandBufferModel& model() {
     static reliability::CommandBufferModel model;
     return model;
 }
@@ -32,7 +32,7 @@ Session::Session() {
     }
     // Each input starts from the command buffer as loaded, so that it replays on its own.
     commands::outBuff = CommandPacket{};
-    Model().reset();
+    model().reset();
     plugBoard();
 }
 
@@ -162,12 +162,12 @@ void Session::end() {
         rows[row] = Row{};
     // A wait on an event that could not be created fails with "invalid handle" too.
     if (eventFailuresArmed && plan_.usesRow && row < kRows &&
-        port::OutPipe(row) == platform::invalidHandle())
+        port::outPipeOf(row) == platform::invalidHandle())
         rows[row] = Row{};
     std::size_t expectedHandles = 0;
     for (std::uint32_t k = 0; k < kRows; ++k) {
-        const bool open = port::OutPipe(k) != platform::invalidHandle() &&
-                          port::InPipe(k) != platform::invalidHandle();
+        const bool open = port::outPipeOf(k) != platform::invalidHandle() &&
+                          port::inPipeOf(k) != platform::invalidHandle();
         FUZZ_CHECK(open == rows[k].open,
                    name + ": row " + std::to_string(k) + (open ? " open" : " dropped") +
                        " where the harness expected otherwise");
@@ -182,7 +182,7 @@ void Session::end() {
     if (plan_.usesRow && !rowUsableBefore_)
         FUZZ_CHECK(wire_.empty(), name + ": a row that takes no transfer sent one");
     const std::string diff =
-        Model().advance(plan_.refusedForArguments ? reliability::wire::Steps{} : plan_.steps, wire_);
+        model().advance(plan_.refusedForArguments ? reliability::wire::Steps{} : plan_.steps, wire_);
     FUZZ_CHECK(diff.empty(), name + ": " + diff);
 
     if (plan_.timeoutMs != platform::kInfinite) {

@@ -25,11 +25,11 @@ using reliability::Bytes;
 extern bool gTrace;
 
 // Reports a broken invariant and ends the process, so that the fuzzer keeps the input.
-[[noreturn]] void Finding(const std::string& what);
+[[noreturn]] void finding(const std::string& what);
 #define FUZZ_CHECK(condition, what)                                                              \
     do {                                                                                         \
         if (!(condition))                                                                        \
-            ::tarvex::fuzz::Finding(std::string(__FILE__) + ":" + std::to_string(__LINE__) + ": " + \
+            ::tarvex::fuzz::finding(std::string(__FILE__) + ":" + std::to_string(__LINE__) + ": " + \
                                     (what));                                                     \
     } while (0)
 
@@ -116,6 +116,6 @@ private:
 };
 
 // The shared command buffer's model lives as long as the buffer: the whole process.
-reliability::CommandBufferModel& Model();
+reliability::CommandBufferModel& model();
 
 }  // namespace tarvex::fuzz

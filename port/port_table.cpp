@@ -19,13 +19,13 @@ Handle inPipe[kPortCount] = {};
 
 // Only the low 16 bits of an index count.  Indexes 32 and above have no row: every operation
 // refuses them with its failure result before any I/O.
-bool RowOf(std::uint32_t index, std::uint16_t& row) {
+bool rowOf(std::uint32_t index, std::uint16_t& row) {
     row = static_cast<std::uint16_t>(index & 0xFFFF);
     return row < kPortCount;
 }
 
 // A row with either pipe missing takes no transfer (the read pipe is checked even for a send).
-bool Usable(std::uint16_t row) {
+bool usable(std::uint16_t row) {
     return outPipe[row] != invalidHandle() && inPipe[row] != invalidHandle();
 }
 
@@ -33,7 +33,7 @@ bool Usable(std::uint16_t row) {
 
 void InvalidateUSBPort(std::uint32_t index) {
     std::uint16_t row;
-    if (!RowOf(index, row)) return;
+    if (!rowOf(index, row)) return;
     auto& os = platform::backend();
     const std::uint32_t code = os.getLastError();
     // Only a handle the system no longer accepts drops the row; a time-out or any other error
@@ -46,14 +46,14 @@ void InvalidateUSBPort(std::uint32_t index) {
     os.setLastError(code);
 }
 
-Handle OutPipe(std::uint32_t index) {
+Handle outPipeOf(std::uint32_t index) {
     std::uint16_t row;
-    return RowOf(index, row) ? outPipe[row] : invalidHandle();
+    return rowOf(index, row) ? outPipe[row] : invalidHandle();
 }
 
-Handle InPipe(std::uint32_t index) {
+Handle inPipeOf(std::uint32_t index) {
     std::uint16_t row;
-    return RowOf(index, row) ? inPipe[row] : invalidHandle();
+    return rowOf(index, row) ? inPipe[row] : invalidHandle();
 }
 
 }  // namespace tarvex::port
@@ -62,7 +62,7 @@ using namespace tarvex::port;
 
 extern "C" TARVEX_API int TARVEX_CALL OpenUSBPort(uint32_t index) {
     std::uint16_t row;
-    if (!RowOf(index, row)) return 0;
+    if (!rowOf(index, row)) return 0;
     // Pipes the row still holds belong to the table and nobody else can close them: left open
     // they would leak and, with a driver that refuses a second open, keep the board from ever
     // opening again in this process.  So they are closed first (results ignored, as the open's
@@ -75,12 +75,12 @@ extern "C" TARVEX_API int TARVEX_CALL OpenUSBPort(uint32_t index) {
     // which half failed.
     outPipe[row] = MPUSBOpen(row, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, PIPE_WRITE, 0);
     inPipe[row] = MPUSBOpen(row, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, PIPE_READ, 0);
-    return Usable(row) ? 1 : 0;
+    return usable(row) ? 1 : 0;
 }
 
 extern "C" TARVEX_API int TARVEX_CALL CloseUSBPort(uint32_t index) {
     std::uint16_t row;
-    if (!RowOf(index, row)) return 0;
+    if (!rowOf(index, row)) return 0;
     const int r1 = MPUSBClose(outPipe[row]);
     const int r2 = MPUSBClose(inPipe[row]);
     // A closed row reads as an invalidated one, so a later transfer or a second close never
@@ -94,7 +94,7 @@ extern "C" TARVEX_API int TARVEX_CALL SendUSBPacket(uint32_t index, const uint8_
                                                     uint32_t dataLength,
                                                     uint32_t writeTimeoutMs) {
     std::uint16_t row;
-    if (!RowOf(index, row) || !Usable(row)) return 0;
+    if (!rowOf(index, row) || !usable(row)) return 0;
     // Bytes that are not there are not sent (an empty packet with no data is passed on).
     if (data == nullptr && dataLength != 0) return 0;
 
@@ -114,7 +114,7 @@ extern "C" TARVEX_API int TARVEX_CALL SendReceiveUSBPacket(uint32_t index, const
     const std::uint32_t expected = *replyLength;
 
     std::uint16_t row;
-    if (!RowOf(index, row) || !Usable(row)) return XFER_FAIL;
+    if (!rowOf(index, row) || !usable(row)) return XFER_FAIL;
     if ((data == nullptr && dataLength != 0) || (reply == nullptr && expected != 0))
         return XFER_FAIL;
 

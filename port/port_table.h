@@ -17,7 +17,7 @@ void InvalidateUSBPort(std::uint32_t index);
 
 // The row's entries: 0 never opened, INVALID_HANDLE_VALUE failed/invalidated/closed, else a
 // handle.  Rows outside the table read as INVALID_HANDLE_VALUE.
-platform::Handle OutPipe(std::uint32_t index);
-platform::Handle InPipe(std::uint32_t index);
+platform::Handle outPipeOf(std::uint32_t index);
+platform::Handle inPipeOf(std::uint32_t index);
 
 }  // namespace tarvex::port

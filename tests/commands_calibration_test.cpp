@@ -112,7 +112,7 @@ TEST_F(CalibrationCommands, StoreSendsTheHeaderThenTheTwentyEightByteBlock) {
 }
 
 TEST_F(CalibrationCommands, StoreStillWritesTheBlockAfterAHeaderThatTimedOut) {
-    board->injectFault({FaultKind::StallWrite});
+    board->injectFault({FaultKind::kStallWrite});
     const Micros start = world.now();
     EXPECT_EQ(u_StoreScopeCalibValues(0, kValues), 0);
     ASSERT_EQ(received().size(), 1u) << "the stalled header never arrived; the block did";
@@ -122,7 +122,7 @@ TEST_F(CalibrationCommands, StoreStillWritesTheBlockAfterAHeaderThatTimedOut) {
 
 TEST_F(CalibrationCommands, StoreReportsAFailedBlockWrite) {
     board->injectFault(NoFault());
-    board->injectFault({FaultKind::RefuseWrite, platform::kErrorGenFailure});
+    board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     EXPECT_EQ(u_StoreScopeCalibValues(0, kValues), 0);
     EXPECT_EQ(received().size(), 1u);
 }

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "commands/eye.h"
+#include "commands/eye_fold.h"
 #include "commands_fixture.h"
 
 namespace tarvex::testing {
@@ -36,7 +36,7 @@ struct Folded {
 };
 
 Folded Fold(std::vector<std::uint16_t> y, double dataRate, double sampleRate,
-            std::uint16_t xScale, FoldUnit unit = FoldUnit::Best) {
+            std::uint16_t xScale, FoldUnit unit = FoldUnit::kBest) {
     std::vector<std::uint16_t> x(y.size(), 0xBEEF);
     const EyeRange range = foldEye(y.data(), x.data(), static_cast<std::uint32_t>(y.size()),
                                    dataRate, sampleRate, xScale, unit);
@@ -72,7 +72,7 @@ Folded Reference(std::vector<std::uint16_t> y, double dataRate, double sampleRat
 
 std::vector<FoldUnit> AvailableUnits() {
     std::vector<FoldUnit> units;
-    for (FoldUnit u : {FoldUnit::Scalar, FoldUnit::Sse2, FoldUnit::Avx2, FoldUnit::Avx512})
+    for (FoldUnit u : {FoldUnit::kScalar, FoldUnit::kSse2, FoldUnit::kAvx2, FoldUnit::kAvx512})
         if (commands::foldUnitAvailable(u)) units.push_back(u);
     return units;
 }

@@ -26,7 +26,7 @@ using emulated::Fault;
 using emulated::FaultKind;
 
 // A fault that changes nothing: lets a test aim a real fault at a later transfer.
-inline Fault NoFault() { return {FaultKind::LateReply, 0}; }
+inline Fault NoFault() { return {FaultKind::kLateReply, 0}; }
 
 // Port registers answered and written through CMD_PORT; other DIR_GET packets answered from
 // `script` (per command code, in order) and then `standing` (per command code); anything else

@@ -84,7 +84,7 @@ TEST_F(NetworkCommands, AThreeByteReplyToAFourByteGetterWritesThreeBytes) {
 }
 
 TEST_F(NetworkCommands, AGetterThatFailsBeforeTheReadLeavesTheArrayUntouched) {
-    board->injectFault({FaultKind::RefuseWrite, platform::kErrorGenFailure});
+    board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     Bytes addr = {0xEE, 0xEE, 0xEE, 0xEE};
     EXPECT_EQ(u_GetEthIPAddr(0, addr.data()), XFER_FAIL);
     EXPECT_EQ(addr, Bytes(4, 0xEE));
@@ -113,7 +113,7 @@ TEST_F(BusCommands, AnI2cWriteSendsItsHeaderThenExactlyCountBytes) {
 }
 
 TEST_F(BusCommands, AnI2cWriteWhoseHeaderFailsSendsNoData) {
-    board->injectFault({FaultKind::RefuseWrite, platform::kErrorGenFailure});
+    board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     const Bytes data(8, 0x55);
     EXPECT_EQ(u_I2C_Write(0, 0x68, data.data(), 8, 0, 0), 0);
     EXPECT_TRUE(received().empty());
@@ -121,7 +121,7 @@ TEST_F(BusCommands, AnI2cWriteWhoseHeaderFailsSendsNoData) {
 
 TEST_F(BusCommands, AnI2cWriteWhoseDataFailsReturnsZero) {
     board->injectFault(NoFault());
-    board->injectFault({FaultKind::RefuseWrite, platform::kErrorGenFailure});
+    board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     const Bytes data(8, 0x55);
     EXPECT_EQ(u_I2C_Write(0, 0x68, data.data(), 8, 0, 0), 0);
     EXPECT_EQ(received().size(), 1u);
@@ -193,7 +193,7 @@ TEST_F(BusCommands, ClockChipCommandsWaitOneHundredMilliseconds) {
     Micros start = world.now();
     EXPECT_EQ(u_GetSi5326(0, 0x68, 1, &value), XFER_FAIL);  // no reply
     EXPECT_EQ(msSince(start), 100.0);
-    board->injectFault({FaultKind::StallWrite});
+    board->injectFault({FaultKind::kStallWrite});
     start = world.now();
     EXPECT_EQ(u_SetSi5338(0, 0x70, 1, 2), 0);
     EXPECT_EQ(msSince(start), 100.0);

@@ -53,7 +53,7 @@ TEST_F(PortCommands, APortReadTakesTheValueFromReplyBytesOneAndTwo) {
 }
 
 TEST_F(PortCommands, APortReadWithNoReplyFailsAfterItsTimeOut) {
-    board->injectFault({FaultKind::NoReply});
+    board->injectFault({FaultKind::kNoReply});
     std::uint16_t value = 0xDEAD;
     const Micros start = world.now();
     EXPECT_EQ(u_GetPort(0, 3, &value), XFER_FAIL);
@@ -122,7 +122,7 @@ TEST_F(PortCommands, StatusIsOneForThreeFullReadsTwoForThreeShortOnesAndZeroOthe
 }
 
 TEST_F(PortCommands, StatusStillReadsEveryPortAfterAFailedRead) {
-    board->injectFault({FaultKind::NoReply});
+    board->injectFault({FaultKind::kNoReply});
     firmware->ports[4] = 0x0000;
     std::uint8_t flags[4] = {7, 7, 7, 7};
     EXPECT_EQ(u_GetStatus(0, flags), 0);
@@ -148,7 +148,7 @@ TEST_F(PortCommands, FifoResetPulsesTheResetBitsLowForFiftyMilliseconds) {
 
 TEST_F(PortCommands, FifoResetSkipsTheWritesWhenPort3CouldNotBeRead) {
     // Writing back a value that was never read would clobber port 3's other bits.
-    for (const Fault fault : {Fault{FaultKind::NoReply}, Fault{FaultKind::ShortReply, 2}}) {
+    for (const Fault fault : {Fault{FaultKind::kNoReply}, Fault{FaultKind::kShortReply, 2}}) {
         board->clearReceived();
         firmware->ports[3] = 0x00A2;
         board->injectFault(fault);
@@ -156,7 +156,7 @@ TEST_F(PortCommands, FifoResetSkipsTheWritesWhenPort3CouldNotBeRead) {
         EXPECT_EQ(u_ResetFIFO(0), 0);
         EXPECT_EQ(received().size(), 1u) << "the read only";
         EXPECT_EQ(firmware->ports[3], 0x00A2);
-        const double readMs = fault.kind == FaultKind::NoReply ? 250.0 : 0.0;
+        const double readMs = fault.kind == FaultKind::kNoReply ? 250.0 : 0.0;
         EXPECT_EQ(msSince(start), readMs + 100.0) << "both sleeps are kept";
     }
 }
@@ -164,7 +164,7 @@ TEST_F(PortCommands, FifoResetSkipsTheWritesWhenPort3CouldNotBeRead) {
 TEST_F(PortCommands, FifoResetStillSetsTheBitsAfterAFailedFirstWrite) {
     firmware->ports[3] = 0x00A2;
     board->injectFault(NoFault());
-    board->injectFault({FaultKind::RefuseWrite, platform::kErrorGenFailure});
+    board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     EXPECT_EQ(u_ResetFIFO(0), 0);
     ASSERT_EQ(received().size(), 2u) << "the read and the second write";
     EXPECT_EQ(Written(sent(1)), 0x00A3);
@@ -205,7 +205,7 @@ TEST_F(PortCommands, CaptureEnableWritesNothingWithoutAFullRead) {
 TEST_F(PortCommands, CaptureEnableReportsAFailedWrite) {
     firmware->ports[3] = 0x0003;
     board->injectFault(NoFault());
-    board->injectFault({FaultKind::RefuseWrite, platform::kErrorGenFailure});
+    board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     EXPECT_EQ(commands::EnableCapture(0), 0);
 }
 

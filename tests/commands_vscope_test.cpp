@@ -85,7 +85,7 @@ TEST_F(VScopeCommands, TheSequenceGeneratesWaitsAndReadsSixteenPagesInOrder) {
 
 TEST_F(VScopeCommands, TheSequenceFailsOnAFailedGenerateButStillReadsEveryPage) {
     ScriptSixteenPages(*firmware);
-    board->injectFault({FaultKind::RefuseWrite, platform::kErrorGenFailure});
+    board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     std::vector<std::uint8_t> eye(1024, 0);
     const Micros start = world.now();
     EXPECT_EQ(u_GetVScopeSamples(0, eye.data()), 0);

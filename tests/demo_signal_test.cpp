@@ -91,7 +91,7 @@ TEST(DemoSignal, NoiselessSamplesAtBitCentresSitExactlyOnTheLevels) {
 
 TEST(DemoSignal, EdgesRiseOverTheRiseTime) {
     SignalOptions options;
-    options.pattern = DataPattern::Clock;  // 1 0 1 0: a falling edge at 1, a rising one at 2
+    options.pattern = DataPattern::kClock;  // 1 0 1 0: a falling edge at 1, a rising one at 2
     options.riseTime = 0.5 / options.dataRate;  // half a bit period, 10 % to 90 %
     const SignalSource source(options);
     EXPECT_NEAR(source.waveform(2.0), 0.5, 1e-9);
@@ -107,8 +107,8 @@ TEST(DemoSignal, PatternsHaveTheirLengthAndBalance) {
         std::int64_t length;
         std::int64_t ones;
     };
-    for (const Case c : {Case{DataPattern::Prbs7, 127, 64}, Case{DataPattern::Prbs15, 32767, 16384},
-                         Case{DataPattern::Clock, 2, 1}}) {
+    for (const Case c : {Case{DataPattern::kPrbs7, 127, 64}, Case{DataPattern::kPrbs15, 32767, 16384},
+                         Case{DataPattern::kClock, 2, 1}}) {
         SignalOptions options;
         options.pattern = c.pattern;
         const SignalSource source(options);

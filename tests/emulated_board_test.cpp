@@ -83,13 +83,13 @@ TEST_F(FaultTest, EachFaultShowsOnTheTransferItIsAppliedTo) {
         std::size_t received;
     };
     const Case cases[] = {
-        {"none", {FaultKind::ShortReply, 64}, {true, 0, 0, 3, 0, 0}, 1},
-        {"no reply", {FaultKind::NoReply}, {true, 0, kWaitTimeout, 0, 0, 250 * kMs}, 1},
-        {"short reply", {FaultKind::ShortReply, 2}, {true, 0, 0, 2, 0, 0}, 1},
-        {"late reply", {FaultKind::LateReply, 100}, {true, 0, kWaitObject0, 3, 0, 100 * kMs}, 1},
-        {"end of data", {FaultKind::EndOfData}, {true, 0, 0, 0, kErrorHandleEof, 0}, 1},
-        {"stalled write", {FaultKind::StallWrite}, {false, kErrorIoPending, kWaitTimeout, 0, 0, 250 * kMs}, 0},
-        {"refused write", {FaultKind::RefuseWrite, 31}, {false, 31, 0, 0, 0, 0}, 0},
+        {"none", {FaultKind::kShortReply, 64}, {true, 0, 0, 3, 0, 0}, 1},
+        {"no reply", {FaultKind::kNoReply}, {true, 0, kWaitTimeout, 0, 0, 250 * kMs}, 1},
+        {"short reply", {FaultKind::kShortReply, 2}, {true, 0, 0, 2, 0, 0}, 1},
+        {"late reply", {FaultKind::kLateReply, 100}, {true, 0, kWaitObject0, 3, 0, 100 * kMs}, 1},
+        {"end of data", {FaultKind::kEndOfData}, {true, 0, 0, 0, kErrorHandleEof, 0}, 1},
+        {"stalled write", {FaultKind::kStallWrite}, {false, kErrorIoPending, kWaitTimeout, 0, 0, 250 * kMs}, 0},
+        {"refused write", {FaultKind::kRefuseWrite, 31}, {false, 31, 0, 0, 0, 0}, 0},
     };
     // One case after the other on the same board: each leaves nothing behind for the next.
     for (const Case& c : cases) {
@@ -110,7 +110,7 @@ TEST_F(FaultTest, EachFaultShowsOnTheTransferItIsAppliedTo) {
 }
 
 TEST_F(FaultTest, AStrayReplyIsTakenByTheNextRead) {
-    board->injectFault({FaultKind::StrayReply, 5});
+    board->injectFault({FaultKind::kStrayReply, 5});
     send(setPacket(0xF0, 1));  // a DIR_SET packet, which gets no reply of its own
     std::uint8_t buffer[64] = {};
     std::uint32_t count = 0;
@@ -119,7 +119,7 @@ TEST_F(FaultTest, AStrayReplyIsTakenByTheNextRead) {
     EXPECT_EQ(world.now(), 0u);
 
     // After a DIR_GET packet the stray reply follows the real one.
-    board->injectFault({FaultKind::StrayReply, 2});
+    board->injectFault({FaultKind::kStrayReply, 2});
     Bytes p = getPacket();
     send(p);
     ASSERT_TRUE(world.readFile(in, buffer, 64, &count, nullptr));
@@ -129,21 +129,21 @@ TEST_F(FaultTest, AStrayReplyIsTakenByTheNextRead) {
 }
 
 TEST_F(FaultTest, FaultsApplyInOrderOneTransferEach) {
-    board->injectFault({FaultKind::ShortReply, 1});
-    board->injectFaults(2, {FaultKind::NoReply});
-    board->injectFault({FaultKind::ShortReply, 2});
+    board->injectFault({FaultKind::kShortReply, 1});
+    board->injectFaults(2, {FaultKind::kNoReply});
+    board->injectFault({FaultKind::kShortReply, 2});
     std::vector<std::uint32_t> counts;
     for (int i = 0; i < 5; ++i) counts.push_back(exchange(getPacket()).readCount);
     EXPECT_EQ(counts, (std::vector<std::uint32_t>{1, 0, 0, 2, 3}));
 
-    board->injectFaults(3, {FaultKind::NoReply});
+    board->injectFaults(3, {FaultKind::kNoReply});
     board->clearFaults();
     EXPECT_EQ(exchange(getPacket()).readCount, 3u);
 }
 
 TEST_F(FaultTest, AnEndOfDataLeavesNoReplyBehindForTheNextRequest) {
     firmware->replyBytes = 4;  // byte 3, the selector, tells the replies apart
-    board->injectFault({FaultKind::EndOfData});
+    board->injectFault({FaultKind::kEndOfData});
     EXPECT_EQ(exchange(getPacket(0xF0, 1)).readError, kErrorHandleEof);
     Bytes next = getPacket(0xF0, 2);
     send(next);
@@ -167,7 +167,7 @@ TEST_F(FaultTest, AnArmedEndOfDataFailsTheNextReadWhateverIsWritten) {
 }
 
 TEST_F(FaultTest, AnUnplugFaultTakesTheBoardAwayBeforeItReceivesAnything) {
-    board->injectFault({FaultKind::Unplug});
+    board->injectFault({FaultKind::kUnplug});
     Overlapped rov = record(world.createEvent(false, false));
     std::uint8_t buffer[3];
     ASSERT_FALSE(world.readFile(in, buffer, 3, nullptr, &rov));  // a read already waiting
@@ -183,7 +183,7 @@ TEST_F(FaultTest, AnUnplugFaultTakesTheBoardAwayBeforeItReceivesAnything) {
 }
 
 TEST_F(Boards, ACancelledStalledWriteEndsAborted) {
-    board->injectFault({FaultKind::StallWrite});
+    board->injectFault({FaultKind::kStallWrite});
     Bytes p = setPacket();
     Overlapped ov = record(world.createEvent(false, false));
     std::uint32_t count = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "emulated_world_fixture.h"
+#include "platform/driver.h"
 
 namespace tarvex::emulated::testing {
 namespace {
@@ -18,12 +19,12 @@ const std::string kKeyPrefix =
 std::vector<std::string> listPaths(World& world, std::uint32_t flags = kDigcfPresent |
                                                                          kDigcfDeviceInterface) {
     std::vector<std::string> paths;
-    DevInfo set = world.getClassDevs(kDeviceInterfaceGuid, flags);
+    DevInfo set = world.getClassDevs(driver::DEVICE_INTERFACE_GUID, flags);
     EXPECT_NE(set, invalidHandle());
     for (std::uint32_t i = 0;; ++i) {
         DeviceInterfaceData data{};
         data.cbSize = world.deviceInterfaceDataSize();
-        if (!world.enumDeviceInterfaces(set, kDeviceInterfaceGuid, i, &data)) {
+        if (!world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, i, &data)) {
             EXPECT_EQ(world.getLastError(), kErrorNoMoreItems);
             break;
         }
@@ -87,14 +88,14 @@ TEST(EmulatedDevices, MadeUpSerialsKeepPathsApart) {
 TEST(EmulatedDevices, SnapshotsCheckTheirRecordSizesAsSetupApiDoes) {
     World world;
     world.plugBoard(std::make_unique<ScriptedFirmware>());
-    DevInfo set = world.getClassDevs(kDeviceInterfaceGuid, kDigcfPresent | kDigcfDeviceInterface);
+    DevInfo set = world.getClassDevs(driver::DEVICE_INTERFACE_GUID, kDigcfPresent | kDigcfDeviceInterface);
     DeviceInterfaceData data{};
     data.cbSize = world.deviceInterfaceDataSize() - 4;  // a 32-bit size on 64-bit Windows
-    EXPECT_FALSE(world.enumDeviceInterfaces(set, kDeviceInterfaceGuid, 0, &data));
+    EXPECT_FALSE(world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, 0, &data));
     EXPECT_EQ(world.getLastError(), 1784u);  // ERROR_INVALID_USER_BUFFER
     data.cbSize = world.deviceInterfaceDataSize();
-    ASSERT_TRUE(world.enumDeviceInterfaces(set, kDeviceInterfaceGuid, 0, &data));
-    EXPECT_TRUE(data.interfaceClassGuid == kDeviceInterfaceGuid);
+    ASSERT_TRUE(world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, 0, &data));
+    EXPECT_TRUE(data.interfaceClassGuid == driver::DEVICE_INTERFACE_GUID);
 
     std::vector<char> detail(300);
     std::uint32_t wrongSize = sizeof(void*) == 8 ? 5 : 8;  // the other word size's record size
@@ -110,10 +111,10 @@ TEST(EmulatedDevices, SnapshotsCheckTheirRecordSizesAsSetupApiDoes) {
     EXPECT_TRUE(world.getDeviceInterfaceDetail(set, &data, detail.data(), needed, nullptr));
     EXPECT_EQ(std::string(detail.data() + 4), world.interfacePath(1));
 
-    EXPECT_FALSE(world.enumDeviceInterfaces(set, kDeviceInterfaceGuid, 1, &data));
+    EXPECT_FALSE(world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, 1, &data));
     EXPECT_EQ(world.getLastError(), kErrorNoMoreItems);
     ASSERT_TRUE(world.destroyDeviceInfoList(set));
-    EXPECT_FALSE(world.enumDeviceInterfaces(set, kDeviceInterfaceGuid, 0, &data));
+    EXPECT_FALSE(world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, 0, &data));
     EXPECT_EQ(world.getLastError(), kErrorInvalidHandle);
     EXPECT_FALSE(world.destroyDeviceInfoList(set));
 }
@@ -122,11 +123,11 @@ TEST(EmulatedDevices, ASnapshotKeepsTheInterfacesOfItsMoment) {
     World world;
     InterfaceId a = world.plugDevice(0x1111, 0x2222);
     world.plugBoard(std::make_unique<ScriptedFirmware>());
-    DevInfo set = world.getClassDevs(kDeviceInterfaceGuid, kDigcfPresent | kDigcfDeviceInterface);
+    DevInfo set = world.getClassDevs(driver::DEVICE_INTERFACE_GUID, kDigcfPresent | kDigcfDeviceInterface);
     world.unplug(a);
     DeviceInterfaceData data{};
     data.cbSize = world.deviceInterfaceDataSize();
-    EXPECT_TRUE(world.enumDeviceInterfaces(set, kDeviceInterfaceGuid, 1, &data));
+    EXPECT_TRUE(world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, 1, &data));
     world.destroyDeviceInfoList(set);
     EXPECT_EQ(listPaths(world).size(), 1u);
     // Asked without DIGCF_PRESENT, the driver still lists the device that left, after the others.
@@ -137,14 +138,14 @@ TEST(EmulatedDevices, ASnapshotKeepsTheInterfacesOfItsMoment) {
 TEST(EmulatedDevices, OnlyTheDriversInterfaceClassIsListed) {
     World world;
     world.plugBoard(std::make_unique<ScriptedFirmware>());
-    Guid otherClass = kDeviceInterfaceGuid;
+    Guid otherClass = driver::DEVICE_INTERFACE_GUID;
     otherClass.data4[7] ^= 1;
     for (auto [guid, flags] : {std::pair{otherClass, kDigcfPresent | kDigcfDeviceInterface},
-                               std::pair{kDeviceInterfaceGuid, kDigcfPresent}}) {
+                               std::pair{driver::DEVICE_INTERFACE_GUID, kDigcfPresent}}) {
         DevInfo set = world.getClassDevs(guid, flags);
         DeviceInterfaceData data{};
         data.cbSize = world.deviceInterfaceDataSize();
-        EXPECT_FALSE(world.enumDeviceInterfaces(set, kDeviceInterfaceGuid, 0, &data));
+        EXPECT_FALSE(world.enumDeviceInterfaces(set, driver::DEVICE_INTERFACE_GUID, 0, &data));
         EXPECT_EQ(world.getLastError(), kErrorNoMoreItems);
         world.destroyDeviceInfoList(set);
     }
@@ -154,7 +155,7 @@ TEST(EmulatedDevices, SnapshotsCanBeMadeToFail) {
     World world;
     world.plugBoard(std::make_unique<ScriptedFirmware>());
     world.failSnapshots(1);
-    EXPECT_EQ(world.getClassDevs(kDeviceInterfaceGuid, kDigcfPresent | kDigcfDeviceInterface),
+    EXPECT_EQ(world.getClassDevs(driver::DEVICE_INTERFACE_GUID, kDigcfPresent | kDigcfDeviceInterface),
               invalidHandle());
     EXPECT_NE(world.getLastError(), 0u);
     EXPECT_EQ(listPaths(world).size(), 1u);

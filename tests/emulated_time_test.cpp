@@ -123,7 +123,7 @@ TEST(EmulatedTime, TheLastErrorCodeBelongsToTheThread) {
 }
 
 TEST(EmulatedTime, RealTimeSleepsTakeAboutAsLongAsTheySay) {
-    World world(ClockMode::RealTime);
+    World world(ClockMode::kRealTime);
     auto start = std::chrono::steady_clock::now();
     world.sleep(30);
     auto elapsed = std::chrono::steady_clock::now() - start;

@@ -81,7 +81,7 @@ TEST_F(Transfers, AReplyLongerThanTheReadIsCutToTheRead) {
 TEST_F(Transfers, RepliesComeInTheOrderOfTheirRequestsAndALateOneHoldsBackTheNext) {
     firmware->replyBytes = 4;  // byte 3, the selector, tells the replies apart
     Bytes first = getPacket(0xF0, 1), second = getPacket(0xF0, 2);
-    board->injectFault({FaultKind::LateReply, 30});
+    board->injectFault({FaultKind::kLateReply, 30});
     send(first);
     world.sleep(10);
     send(second);

@@ -18,8 +18,8 @@ using emulated::Board;
 using emulated::Fault;
 using emulated::FaultKind;
 using emulated::World;
-using port::InPipe;
-using port::OutPipe;
+using port::inPipeOf;
+using port::outPipeOf;
 
 Bytes Packet(std::uint8_t direction, std::uint8_t tag) {
     Bytes packet(64, tag);
@@ -62,12 +62,12 @@ protected:
         return SendUSBPacket(index, packet.data(), 64, 250);
     }
     bool rowOpen(std::uint32_t index) {
-        return OutPipe(index) != platform::invalidHandle() && OutPipe(index) != nullptr &&
-               InPipe(index) != platform::invalidHandle() && InPipe(index) != nullptr;
+        return outPipeOf(index) != platform::invalidHandle() && outPipeOf(index) != nullptr &&
+               inPipeOf(index) != platform::invalidHandle() && inPipeOf(index) != nullptr;
     }
     bool rowInvalid(std::uint32_t index) {
-        return OutPipe(index) == platform::invalidHandle() &&
-               InPipe(index) == platform::invalidHandle();
+        return outPipeOf(index) == platform::invalidHandle() &&
+               inPipeOf(index) == platform::invalidHandle();
     }
 };
 
@@ -75,7 +75,7 @@ TEST_F(PortTable, OpeningAnIndexOpensTheBoardsWriteAndReadPipes) {
     rowsToClose.push_back(0);
     ASSERT_EQ(OpenUSBPort(0), 1);
     EXPECT_TRUE(rowOpen(0));
-    EXPECT_NE(OutPipe(0), InPipe(0));
+    EXPECT_NE(outPipeOf(0), inPipeOf(0));
     const auto creates = spy.of("createFile");
     ASSERT_EQ(creates.size(), 2u);
     const std::string pipe = world.interfacePath(world.idOf(*board)) + "\\MCHP_EP1";
@@ -88,10 +88,10 @@ TEST_F(PortTable, OpeningAnIndexOpensTheBoardsWriteAndReadPipes) {
 TEST_F(PortTable, OpeningAnOpenIndexAgainReplacesItsPipes) {
     world.setExclusiveOpen(true);  // a second open of a pipe still open would be refused
     openRow(0);
-    const Handle firstOut = OutPipe(0);
+    const Handle firstOut = outPipeOf(0);
     EXPECT_EQ(OpenUSBPort(0), 1);
     EXPECT_TRUE(rowOpen(0));
-    EXPECT_NE(OutPipe(0), firstOut);
+    EXPECT_NE(outPipeOf(0), firstOut);
     EXPECT_EQ(world.openHandleCount(), 2u) << "the first pair was closed, not leaked";
     EXPECT_EQ(send(0), 1);
     EXPECT_EQ(CloseUSBPort(0), 1);
@@ -140,8 +140,8 @@ TEST_F(PortTable, AHalfOpenRowRefusesTransfersAndClosesItsOpenHalf) {
 
     rowsToClose.push_back(0);
     EXPECT_EQ(OpenUSBPort(0), 0);
-    EXPECT_NE(OutPipe(0), platform::invalidHandle()) << "the write pipe opened";
-    EXPECT_EQ(InPipe(0), platform::invalidHandle()) << "the read pipe was refused";
+    EXPECT_NE(outPipeOf(0), platform::invalidHandle()) << "the write pipe opened";
+    EXPECT_EQ(inPipeOf(0), platform::invalidHandle()) << "the read pipe was refused";
 
     spy.clear();
     EXPECT_EQ(send(0), 0);
@@ -159,8 +159,8 @@ TEST_F(PortTable, AHalfOpenRowRefusesTransfersAndClosesItsOpenHalf) {
 
 TEST_F(PortTable, ANeverOpenedRowFailsInThePipeLayerOnceAndIsThenRefused) {
     // Row 29 is not used by any other test.
-    ASSERT_EQ(OutPipe(29), nullptr);
-    ASSERT_EQ(InPipe(29), nullptr);
+    ASSERT_EQ(outPipeOf(29), nullptr);
+    ASSERT_EQ(inPipeOf(29), nullptr);
     EXPECT_EQ(send(29), 0);
     const auto writes = spy.of("writeFile");
     ASSERT_EQ(writes.size(), 1u) << "the zero handle reaches the pipe layer";
@@ -174,7 +174,7 @@ TEST_F(PortTable, ANeverOpenedRowFailsInThePipeLayerOnceAndIsThenRefused) {
 
 TEST_F(PortTable, ANeverOpenedRowFailsASendReceiveInTheWrite) {
     // Row 28 is not used by any other test.
-    ASSERT_EQ(OutPipe(28), nullptr);
+    ASSERT_EQ(outPipeOf(28), nullptr);
     Bytes reply(20, 0xEE);
     std::uint32_t replyLength = 20;
     EXPECT_EQ(sendReceive(28, reply, replyLength), XFER_FAIL);
@@ -185,7 +185,7 @@ TEST_F(PortTable, ANeverOpenedRowFailsASendReceiveInTheWrite) {
 
 TEST_F(PortTable, ClosingANeverOpenedRowFails) {
     // Row 27 is not used by any other test.
-    ASSERT_EQ(OutPipe(27), nullptr);
+    ASSERT_EQ(outPipeOf(27), nullptr);
     EXPECT_EQ(CloseUSBPort(27), 0) << "the system does not close the zero handle";
     EXPECT_TRUE(rowInvalid(27));
     EXPECT_EQ(CloseUSBPort(27), 1);
@@ -198,7 +198,7 @@ TEST_F(PortTable, SendWritesThePacketOnTheWritePipe) {
     EXPECT_EQ(board->received()[0].bytes, Packet(DIR_SET, 0x22));
     const auto writes = spy.of("writeFile");
     ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].handle, OutPipe(0));
+    EXPECT_EQ(writes[0].handle, outPipeOf(0));
     EXPECT_EQ(spy.count("readFile"), 0u);
 }
 
@@ -213,7 +213,7 @@ TEST_F(PortTable, AReplyOfTheExpectedLengthIsOk) {
     EXPECT_EQ(board->received()[0].bytes, Packet(DIR_GET, 0x11));
     const auto reads = spy.of("readFile");
     ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads[0].handle, InPipe(0));
+    EXPECT_EQ(reads[0].handle, inPipeOf(0));
     EXPECT_EQ(reads[0].out, reply.data()) << "straight into the caller's buffer";
     EXPECT_EQ(reads[0].length, 20u);
 }
@@ -234,16 +234,16 @@ TEST_F(PortTable, AShorterReplyIsShortWithTheCountReceived) {
 
 TEST_F(PortTable, AReadThatTimesOutLeavesTheRowUsable) {
     openRow(0);
-    const Handle out = OutPipe(0), in = InPipe(0);
-    board->injectFault(Fault{FaultKind::NoReply});
+    const Handle out = outPipeOf(0), in = inPipeOf(0);
+    board->injectFault(Fault{FaultKind::kNoReply});
     Bytes reply(20, 0);
     std::uint32_t replyLength = 20;
     const Micros start = world.now();
     EXPECT_EQ(sendReceive(0, reply, replyLength, 250, 120), XFER_FAIL);
     EXPECT_EQ(world.now() - start, 120 * kMs) << "the write completes at once, the read waits";
     EXPECT_EQ(replyLength, 0u);
-    EXPECT_EQ(OutPipe(0), out);
-    EXPECT_EQ(InPipe(0), in);
+    EXPECT_EQ(outPipeOf(0), out);
+    EXPECT_EQ(inPipeOf(0), in);
 
     replyLength = 20;
     EXPECT_EQ(sendReceive(0, reply, replyLength), XFER_OK) << "the next transfer is attempted";
@@ -252,8 +252,8 @@ TEST_F(PortTable, AReadThatTimesOutLeavesTheRowUsable) {
 
 TEST_F(PortTable, AWriteThatTimesOutKeepsTheExpectedLengthAndTheRow) {
     openRow(0);
-    const Handle out = OutPipe(0);
-    board->injectFault(Fault{FaultKind::StallWrite});
+    const Handle out = outPipeOf(0);
+    board->injectFault(Fault{FaultKind::kStallWrite});
     Bytes reply(20, 0);
     std::uint32_t replyLength = 20;
     const Micros start = world.now();
@@ -261,7 +261,7 @@ TEST_F(PortTable, AWriteThatTimesOutKeepsTheExpectedLengthAndTheRow) {
     EXPECT_EQ(world.now() - start, 70 * kMs);
     EXPECT_EQ(replyLength, 20u);
     EXPECT_EQ(spy.count("readFile"), 0u) << "no read after a failed write";
-    EXPECT_EQ(OutPipe(0), out);
+    EXPECT_EQ(outPipeOf(0), out);
     EXPECT_EQ(send(0), 1);
 }
 
@@ -274,15 +274,15 @@ TEST_F(PortTable, OnlyAnInvalidHandleDropsTheRow) {
                          Case{platform::kErrorAccessDenied, false},
                          Case{platform::kErrorInvalidHandle, true}}) {
         openRow(0);
-        const Handle out = OutPipe(0);
-        board->injectFault(Fault{FaultKind::RefuseWrite, c.code});
+        const Handle out = outPipeOf(0);
+        board->injectFault(Fault{FaultKind::kRefuseWrite, c.code});
         EXPECT_EQ(send(0), 0) << c.code;
         EXPECT_EQ(world.getLastError(), c.code);
         if (c.dropped) {
             EXPECT_TRUE(rowInvalid(0));
             EXPECT_EQ(world.openHandleCount(), 0u) << "both pipes were closed";
         } else {
-            EXPECT_EQ(OutPipe(0), out) << c.code;
+            EXPECT_EQ(outPipeOf(0), out) << c.code;
             EXPECT_EQ(send(0), 1) << c.code;
         }
         CloseUSBPort(0);
@@ -292,11 +292,11 @@ TEST_F(PortTable, OnlyAnInvalidHandleDropsTheRow) {
 TEST_F(PortTable, AnUnpluggedBoardDropsTheRowOnlyIfItsHandlesReportInvalidHandle) {
     // With the driver's usual code for a device that has gone, the row stays as it was.
     openRow(0);
-    const Handle out = OutPipe(0);
+    const Handle out = outPipeOf(0);
     world.unplug(*board);
     EXPECT_EQ(send(0), 0);
     EXPECT_EQ(world.getLastError(), world.vanishedError());
-    EXPECT_EQ(OutPipe(0), out);
+    EXPECT_EQ(outPipeOf(0), out);
     CloseUSBPort(0);
 
     // A driver that reports ERROR_INVALID_HANDLE makes the row drop; then no I/O is attempted.
@@ -354,7 +354,7 @@ TEST_F(PortTable, IndexesOutsideTheTableAreRefusedWithoutIo) {
         std::uint32_t replyLength = 20;
         EXPECT_EQ(sendReceive(index, reply, replyLength), XFER_FAIL) << index;
         EXPECT_EQ(replyLength, 20u);
-        EXPECT_EQ(OutPipe(index), platform::invalidHandle());
+        EXPECT_EQ(outPipeOf(index), platform::invalidHandle());
     }
     EXPECT_TRUE(spy.calls.empty()) << "nothing reached the platform";
 }
@@ -385,7 +385,7 @@ TEST_F(PortTable, MissingBuffersAreRefusedWithoutIo) {
 
 TEST_F(PortTable, TheTimeOutsArePassedOnUnchanged) {
     openRow(0);
-    board->injectFault(Fault{FaultKind::StallWrite});
+    board->injectFault(Fault{FaultKind::kStallWrite});
     EXPECT_EQ(SendUSBPacket(0, Packet(DIR_SET, 0).data(), 64, 17), 0);
     firmware->delay = 500 * kMs;
     Bytes reply(20, 0);

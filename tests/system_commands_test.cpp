@@ -143,13 +143,13 @@ TEST_F(SystemCommands, PingReadsTwentyBytesStraightIntoTheCallersBuffer) {
 
 TEST_F(SystemCommands, PingTimeOutsAre250Milliseconds) {
     openBoard();
-    board->injectFault(emulated::Fault{emulated::FaultKind::NoReply});
+    board->injectFault(emulated::Fault{emulated::FaultKind::kNoReply});
     Bytes reply(20, 0xEE);
     const Micros start = world.now();
     EXPECT_EQ(u_Ping(0, reply.data()), XFER_FAIL);
     EXPECT_EQ(world.now() - start, 250 * kMs);
     EXPECT_EQ(reply, Bytes(20, 0xEE));
-    EXPECT_TRUE(port::OutPipe(0) != platform::invalidHandle()) << "a time-out keeps the row";
+    EXPECT_TRUE(port::outPipeOf(0) != platform::invalidHandle()) << "a time-out keeps the row";
 }
 
 TEST_F(SystemCommands, AShortPingReplyIsShortAndLeavesTheRestOfTheBuffer) {
@@ -172,11 +172,11 @@ TEST_F(SystemCommands, PingOnAnIndexNeverOpenedFails) {
 
 TEST_F(SystemCommands, AResetLeavesThePortTableAsItWas) {
     openBoard();
-    const Handle out = port::OutPipe(0), in = port::InPipe(0);
+    const Handle out = port::outPipeOf(0), in = port::inPipeOf(0);
     EXPECT_EQ(u_Reset_MCU(0), 1);
     EXPECT_EQ(u_Reset_MCU_Boot(0), 1);
-    EXPECT_EQ(port::OutPipe(0), out);
-    EXPECT_EQ(port::InPipe(0), in);
+    EXPECT_EQ(port::outPipeOf(0), out);
+    EXPECT_EQ(port::inPipeOf(0), in);
     EXPECT_EQ(spy.count("readFile"), 0u) << "no reply is read";
 }
 

@@ -223,7 +223,7 @@ TEST_F(Pipe, ATimeOutOf0FailsEveryRequestThatDoesNotCompleteAtOnce) {
 }
 
 TEST_F(Pipe, AWriteThatNeverCompletesTimesOut) {
-    board->injectFault(Fault{FaultKind::StallWrite});
+    board->injectFault(Fault{FaultKind::kStallWrite});
     const Handle out = open(PIPE_WRITE);
     const Bytes packet = GetPacket();
     std::uint32_t count = 99;
@@ -235,7 +235,7 @@ TEST_F(Pipe, AWriteThatNeverCompletesTimesOut) {
 }
 
 TEST_F(Pipe, ARequestRefusedAtOnceLeavesItsOwnCode) {
-    board->injectFault(Fault{FaultKind::RefuseWrite, platform::kErrorGenFailure});
+    board->injectFault(Fault{FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     const Handle out = open(PIPE_WRITE);
     const Bytes packet = GetPacket();
     std::uint32_t count = 99;
@@ -364,14 +364,14 @@ TEST_F(Pipe, AReadOrWriteOfBytesThatAreNotThereIsRefusedWithoutARequest) {
     EXPECT_TRUE(board->received().empty());
 }
 
-enum class Op { Read, Write, ReadInt };
+enum class Op { kRead, kWrite, kReadInt };
 
 std::uint32_t Transfer(Op op, Handle h, std::uint32_t* count) {
     static std::uint8_t data[64];
     switch (op) {
-        case Op::Read: return MPUSBRead(h, data, 20, count, 250);
-        case Op::Write: return MPUSBWrite(h, data, 64, count, 250);
-        case Op::ReadInt: return MPUSBReadInt(h, data, 20, count, 250);
+        case Op::kRead: return MPUSBRead(h, data, 20, count, 250);
+        case Op::kWrite: return MPUSBWrite(h, data, 64, count, 250);
+        case Op::kReadInt: return MPUSBReadInt(h, data, 20, count, 250);
     }
     return 99;
 }
@@ -395,7 +395,7 @@ TEST_P(PipeOnNoHandle, ATransferOnAHandleThatIsNotOpenFailsWithInvalidHandle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTransfers, PipeOnNoHandle,
-                         ::testing::Values(Op::Read, Op::Write, Op::ReadInt));
+                         ::testing::Values(Op::kRead, Op::kWrite, Op::kReadInt));
 
 TEST_F(Pipe, Close) {
     spy.clear();

@@ -1,7 +1,5 @@
 // Descriptor and configuration requests: one synchronous driver control request each, on a
 // handle the host opened with MPUSBOpen.
-#include <cstdio>
-
 #include "platform/platform.h"
 #include "tarvex.h"
 #include "usb/usb.h"
@@ -17,19 +15,10 @@ constexpr std::uint8_t kDeviceDescriptor = 1;
 constexpr std::uint8_t kConfigurationDescriptor = 2;
 constexpr std::uint8_t kStringDescriptor = 3;
 
-// Prints a failed request's diagnostic; the last-error code stays as the request left it.
-void PrintError(const char* format) {
-    auto& os = backend();
-    const std::uint32_t code = os.getLastError();
-    std::printf(format, static_cast<int>(code));
-    std::fflush(stdout);
-    os.setLastError(code);
-}
-
 // One synchronous control request (no transfer record: it waits for the driver, without a
 // time-out).  "No handle" fails as a handle that is not open does, with ERROR_INVALID_HANDLE,
 // without being handed to the platform (where all bits set is a pseudo-handle).
-bool ControlRequest(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
+bool controlRequest(Handle handle, std::uint32_t code, void* in, std::uint32_t inSize, void* out,
                     std::uint32_t outSize, std::uint32_t* returned) {
     auto& os = backend();
     if (handle == platform::invalidHandle()) {
@@ -40,7 +29,7 @@ bool ControlRequest(Handle handle, std::uint32_t code, void* in, std::uint32_t i
 }
 
 // Sends CTL_GET_DESCRIPTOR with DscParam = type, index, language ID (little-endian).
-std::uint32_t GetDescriptor(Handle handle, std::uint8_t type, std::uint8_t index,
+std::uint32_t getDescriptor(Handle handle, std::uint8_t type, std::uint8_t index,
                             std::uint16_t languageId, void* descriptor, std::uint32_t size,
                             std::uint32_t* length) {
     std::uint8_t DscParam[4] = {type, index, static_cast<std::uint8_t>(languageId & 0xFF),
@@ -48,9 +37,9 @@ std::uint32_t GetDescriptor(Handle handle, std::uint8_t type, std::uint8_t index
     // A synchronous request needs somewhere to put its byte count even when the caller asks for
     // none; the caller's length is written only with a success, so a failure leaves it 0.
     std::uint32_t received = 0;
-    if (!ControlRequest(handle, CTL_GET_DESCRIPTOR, DscParam, sizeof DscParam, descriptor, size,
+    if (!controlRequest(handle, CTL_GET_DESCRIPTOR, DscParam, sizeof DscParam, descriptor, size,
                         &received)) {
-        PrintError("Get dsc error: %d");
+        printDiagnostic("Get dsc error: %d");
         return 0;
     }
     if (length) *length = received;
@@ -68,7 +57,7 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetDeviceDescriptor(TARVEX_HANDL
                                                                     uint32_t* length) {
     if (length) *length = 0;
     if (descriptor == nullptr) return 0;
-    return GetDescriptor(handle, kDeviceDescriptor, 0, 0, descriptor, size, length);
+    return getDescriptor(handle, kDeviceDescriptor, 0, 0, descriptor, size, length);
 }
 
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetConfigurationDescriptor(TARVEX_HANDLE handle,
@@ -80,7 +69,7 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetConfigurationDescriptor(TARVE
     if (descriptor == nullptr) return 0;
     // The caller counts configurations from 1, the device from 0.
     if (configIndex == 0) return 0;
-    return GetDescriptor(handle, kConfigurationDescriptor,
+    return getDescriptor(handle, kConfigurationDescriptor,
                          static_cast<std::uint8_t>(configIndex - 1), 0, descriptor, size, length);
 }
 
@@ -92,7 +81,7 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetStringDescriptor(TARVEX_HANDL
                                                                     uint32_t* length) {
     if (length) *length = 0;
     if (descriptor == nullptr) return 0;
-    return GetDescriptor(handle, kStringDescriptor, stringIndex, languageId, descriptor, size,
+    return getDescriptor(handle, kStringDescriptor, stringIndex, languageId, descriptor, size,
                          length);
 }
 
@@ -102,9 +91,9 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBSetConfiguration(TARVEX_HANDLE h
     std::uint8_t cfgParam[4] = {static_cast<std::uint8_t>(configValue & 0xFF), 0, 0, 0};
     std::uint8_t dwReturnData[4] = {};
     std::uint32_t dwReqLen = 0;
-    if (!ControlRequest(handle, CTL_SET_CONFIGURATION, cfgParam, sizeof cfgParam, dwReturnData,
+    if (!controlRequest(handle, CTL_SET_CONFIGURATION, cfgParam, sizeof cfgParam, dwReturnData,
                         sizeof dwReturnData, &dwReqLen)) {
-        PrintError("Set configuration error: %d");
+        printDiagnostic("Set configuration error: %d");
         return 0;
     }
     return 1;

@@ -28,7 +28,7 @@ constexpr std::uint32_t kValueSize = 255;
 // Positions of the three backslashes of the path's "\\?\" prefix, which the key name spells '#'.
 constexpr std::size_t kPrefixSlashes[] = {0, 1, 3};
 
-void LowerAscii(char* text) {
+void lowerAscii(char* text) {
     for (; *text; ++text)
         if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
 }
@@ -40,7 +40,7 @@ struct KeyPrefix {
     std::size_t length = 0;
 };
 
-const KeyPrefix& KeyNamePrefix() {
+const KeyPrefix& keyNamePrefix() {
     static const KeyPrefix prefix = [] {
         const platform::Guid guid = DEVICE_INTERFACE_GUID;
         KeyPrefix p;
@@ -76,7 +76,7 @@ public:
     bool taken() const { return set_ != platform::invalidHandle(); }
 
     // What GetInterfacePath reports for `memberIndex`, from this snapshot.
-    PathResult Find(std::uint32_t memberIndex, const char* vidPid, char* path,
+    PathResult find(std::uint32_t memberIndex, const char* vidPid, char* path,
                     std::uint32_t pathSize, std::uint32_t* pathLength);
 
 private:
@@ -108,7 +108,7 @@ int MatchVidPid(char* path, const char* vidPid) {
     // The key name is the prefix and the path, with the path's "\\?\" spelled "##?#" as the
     // registry spells it.  It is built beside the path, which is left as it is; a path shorter
     // than those four characters has only its own characters respelled.
-    const KeyPrefix& prefix = KeyNamePrefix();
+    const KeyPrefix& prefix = keyNamePrefix();
     const std::size_t pathLength = std::strlen(path);
     const std::size_t keyLength = prefix.length + pathLength;
 
@@ -131,7 +131,7 @@ int MatchVidPid(char* path, const char* vidPid) {
             if (os.regQueryValue(key, "DeviceInstance", &dwType,
                                  reinterpret_cast<std::uint8_t*>(lszValue), &dwSize) == 0) {
                 lszValue[dwSize < kValueSize ? dwSize : kValueSize] = '\0';
-                LowerAscii(lszValue);
+                lowerAscii(lszValue);
                 if (std::strstr(lszValue, vidPid) != nullptr) match = 1;
             }
             // A value longer than the buffer fails the read and is no match.
@@ -142,7 +142,7 @@ int MatchVidPid(char* path, const char* vidPid) {
     return match;
 }
 
-PathResult InterfaceList::Find(std::uint32_t memberIndex, const char* vidPid, char* path,
+PathResult InterfaceList::find(std::uint32_t memberIndex, const char* vidPid, char* path,
                                std::uint32_t pathSize, std::uint32_t* pathLength) {
     auto& os = backend();
     if (pathLength) *pathLength = 0;
@@ -187,7 +187,7 @@ PathResult GetInterfacePath(std::uint32_t memberIndex, const char* vidPid, char*
     if (pathLength) *pathLength = 0;
     InterfaceList interfaces;
     if (!interfaces.taken()) return PATH_SYSTEM_FAIL;
-    return interfaces.Find(memberIndex, vidPid, path, pathSize, pathLength);
+    return interfaces.find(memberIndex, vidPid, path, pathSize, pathLength);
 }
 
 }  // namespace tarvex::usb
@@ -208,7 +208,7 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetDeviceCount(const char* vidPi
                 continue;
             }
         }
-        if (interfaces->Find(index, vidPid, nullptr, 0, nullptr) == PATH_OK) ++count;
+        if (interfaces->find(index, vidPid, nullptr, 0, nullptr) == PATH_OK) ++count;
     }
     return count;
 }

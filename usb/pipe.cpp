@@ -1,7 +1,6 @@
 // Pipe access: open a pipe of a board's interface, move data through it with a time-out, close
 // it.  Each transfer is one overlapped request: start it, look at the last-error code, wait on
 // the event for the time-out, cancel on expiry.
-#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -18,35 +17,17 @@ using platform::Overlapped;
 // The interface path and the name opened (path plus pipe name), 259 characters at most each.
 constexpr std::size_t kPathSize = 260;
 
-enum class Request { Read, Write, ReadInt };
+enum class Request { kRead, kWrite, kReadInt };
 
-// Runs clean-up steps without disturbing the last-error code the caller is to see.
-class KeepLastError {
-public:
-    KeepLastError() : code_(backend().getLastError()) {}
-    ~KeepLastError() { backend().setLastError(code_); }
-    KeepLastError(const KeepLastError&) = delete;
-    KeepLastError& operator=(const KeepLastError&) = delete;
-
-private:
-    std::uint32_t code_;
-};
-
-void PrintError(const char* format, std::uint32_t code) {
-    KeepLastError keep;
-    std::printf(format, static_cast<int>(code));
-    std::fflush(stdout);
-}
-
-bool StartRequest(Request kind, Handle handle, void* data, std::uint32_t dataLength,
+bool startRequest(Request kind, Handle handle, void* data, std::uint32_t dataLength,
                   std::uint32_t* count, Overlapped* overlapped) {
     auto& os = backend();
     switch (kind) {
-        case Request::Read:
+        case Request::kRead:
             return os.readFile(handle, data, dataLength, count, overlapped);
-        case Request::Write:
+        case Request::kWrite:
             return os.writeFile(handle, data, dataLength, count, overlapped);
-        case Request::ReadInt:
+        case Request::kReadInt:
             return os.deviceIoControl(handle, CTL_READ_INTERRUPT, nullptr, 0, data, dataLength,
                                       count, overlapped);
     }
@@ -57,7 +38,7 @@ bool StartRequest(Request kind, Handle handle, void* data, std::uint32_t dataLen
 // returns, or it would write into the caller's buffer, the transfer record or a closed event.
 // Waiting for its outcome (whatever it is: a cancelled request ends without data, one that won
 // the race ends with it) settles that; the outcome itself is not reported.
-void CancelAndSettle(Handle handle, Overlapped* gOverlapped) {
+void cancelAndSettle(Handle handle, Overlapped* gOverlapped) {
     KeepLastError keep;
     auto& os = backend();
     os.cancelIo(handle);
@@ -66,7 +47,7 @@ void CancelAndSettle(Handle handle, Overlapped* gOverlapped) {
 }
 
 // The timed transfer shared by MPUSBRead, MPUSBWrite and MPUSBReadInt.
-std::uint32_t TimedTransfer(Request kind, Handle handle, void* data, std::uint32_t dataLength,
+std::uint32_t timedTransfer(Request kind, Handle handle, void* data, std::uint32_t dataLength,
                             std::uint32_t* length, std::uint32_t timeoutMs) {
     auto& os = backend();
     std::uint32_t result = 0;
@@ -77,7 +58,7 @@ std::uint32_t TimedTransfer(Request kind, Handle handle, void* data, std::uint32
     if (length) *length = 0;
 
     std::uint32_t count = 0;  // nBytesRead / nBytesWritten
-    if (kind == Request::ReadInt && data == nullptr) {
+    if (kind == Request::kReadInt && data == nullptr) {
         os.setLastError(platform::kErrorNoAccess);
     } else if (data == nullptr && dataLength != 0) {
         // A read or write of bytes that are not there is refused like an interrupt read into no
@@ -88,7 +69,7 @@ std::uint32_t TimedTransfer(Request kind, Handle handle, void* data, std::uint32
         // ERROR_INVALID_HANDLE, without being handed to the platform (where all bits set is a
         // pseudo-handle on which some calls succeed).
         os.setLastError(platform::kErrorInvalidHandle);
-    } else if (StartRequest(kind, handle, data, dataLength, &count, &gOverlapped)) {
+    } else if (startRequest(kind, handle, data, dataLength, &count, &gOverlapped)) {
         if (length) *length = count;
         result = 1;
     } else {
@@ -103,15 +84,15 @@ std::uint32_t TimedTransfer(Request kind, Handle handle, void* data, std::uint32
                     result = 1;
                 } else {
                     code = os.getLastError();
-                    PrintError("Error: %d", code);
+                    printDiagnostic("Error: %d");
                     // Our event was signalled by someone else while the request still runs: it
                     // must end before the record and the buffer go away.
-                    if (code == platform::kErrorIoIncomplete) CancelAndSettle(handle, &gOverlapped);
+                    if (code == platform::kErrorIoIncomplete) cancelAndSettle(handle, &gOverlapped);
                 }
             } else {
                 // A time-out leaves ERROR_IO_PENDING for the caller; a failed wait its own code.
                 if (wait == platform::kWaitFailed) code = os.getLastError();
-                CancelAndSettle(handle, &gOverlapped);
+                cancelAndSettle(handle, &gOverlapped);
                 os.setLastError(code);
             }
         } else {
@@ -169,21 +150,21 @@ extern "C" TARVEX_API TARVEX_HANDLE TARVEX_CALL MPUSBOpen(uint32_t instance, con
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBRead(TARVEX_HANDLE handle, void* data,
                                                      uint32_t dataLength, uint32_t* length,
                                                      uint32_t timeoutMs) {
-    return TimedTransfer(Request::Read, handle, data, dataLength, length, timeoutMs);
+    return timedTransfer(Request::kRead, handle, data, dataLength, length, timeoutMs);
 }
 
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBWrite(TARVEX_HANDLE handle, const void* data,
                                                       uint32_t dataLength, uint32_t* length,
                                                       uint32_t timeoutMs) {
     // The write only reads from `data`; the shared transfer takes it as a plain buffer.
-    return TimedTransfer(Request::Write, handle, const_cast<void*>(data), dataLength, length,
+    return timedTransfer(Request::kWrite, handle, const_cast<void*>(data), dataLength, length,
                          timeoutMs);
 }
 
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBReadInt(TARVEX_HANDLE handle, void* data,
                                                         uint32_t dataLength, uint32_t* length,
                                                         uint32_t timeoutMs) {
-    return TimedTransfer(Request::ReadInt, handle, data, dataLength, length, timeoutMs);
+    return timedTransfer(Request::kReadInt, handle, data, dataLength, length, timeoutMs);
 }
 
 extern "C" TARVEX_API int TARVEX_CALL MPUSBClose(TARVEX_HANDLE handle) {

@@ -1,23 +1,21 @@
-// Internal interface of the pipe layer: device discovery and the driver's constants.
+// Internal interface of the pipe layer: device discovery (the driver's constants are in
+// platform/driver.h).
 #pragma once
 
 #include <cstdint>
 
+#include "platform/driver.h"
 #include "platform/platform.h"
 
 namespace tarvex::usb {
 
-// The driver's device-interface class {5354FA28-6D14-4E35-A1F5-75BB54E6030F}.
-inline constexpr platform::Guid DEVICE_INTERFACE_GUID = {
-    0x5354FA28, 0x6D14, 0x4E35, {0xA1, 0xF5, 0x75, 0xBB, 0x54, 0xE6, 0x03, 0x0F}};
+using driver::CTL_GET_DESCRIPTOR;
+using driver::CTL_READ_INTERRUPT;
+using driver::CTL_SET_CONFIGURATION;
+using driver::DEVICE_INTERFACE_GUID;
 
 // Member indexes 0..126 are scanned when counting devices.
 inline constexpr std::uint32_t DEVICE_SCAN_COUNT = 127;
-
-// Driver control codes (device type 0x22, method buffered).
-inline constexpr std::uint32_t CTL_GET_DESCRIPTOR = 0x00226004;     // function 0x801, read access
-inline constexpr std::uint32_t CTL_SET_CONFIGURATION = 0x0022A00C;  // function 0x803, write access
-inline constexpr std::uint32_t CTL_READ_INTERRUPT = 0x00226018;     // function 0x806, read access
 
 // Results of GetInterfacePath.
 enum PathResult : std::uint32_t {
@@ -39,5 +37,24 @@ PathResult GetInterfacePath(std::uint32_t memberIndex, const char* vidPid, char*
 // (the identifier is lowered first, `vidPid` is not), else 0.  `path` is modified while the call
 // runs and holds the same text again when it returns.
 int MatchVidPid(char* path, const char* vidPid);
+
+// Runs clean-up steps without disturbing the last-error code the caller is to see.
+class KeepLastError {
+public:
+    KeepLastError() : code_(platform::backend().getLastError()) {}
+    ~KeepLastError() { platform::backend().setLastError(code_); }
+    KeepLastError(const KeepLastError&) = delete;
+    KeepLastError& operator=(const KeepLastError&) = delete;
+
+    std::uint32_t code() const { return code_; }
+
+private:
+    std::uint32_t code_;
+};
+
+// Prints `format` ("Error: %d", "Get dsc error: %d", "Set configuration error: %d") with the
+// thread's last-error code to standard output, without a line end, and leaves the code as it
+// was.
+void printDiagnostic(const char* format);
 
 }  // namespace tarvex::usb

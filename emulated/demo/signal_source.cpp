@@ -23,9 +23,9 @@ std::vector<std::uint8_t> prbs(unsigned order) {
 
 std::vector<std::uint8_t> patternBits(DataPattern pattern) {
     switch (pattern) {
-        case DataPattern::Prbs7: return prbs(7);
-        case DataPattern::Prbs15: return prbs(15);
-        case DataPattern::Clock: return {1, 0};
+        case DataPattern::kPrbs7: return prbs(7);
+        case DataPattern::kPrbs15: return prbs(15);
+        case DataPattern::kClock: return {1, 0};
     }
     return {1, 0};
 }

@@ -12,9 +12,9 @@
 namespace tarvex::emulated::demo {
 
 enum class DataPattern {
-    Prbs7,   // x^7 + x^6 + 1, 127 bits
-    Prbs15,  // x^15 + x^14 + 1, 32767 bits
-    Clock,   // 1010...
+    kPrbs7,   // x^7 + x^6 + 1, 127 bits
+    kPrbs15,  // x^15 + x^14 + 1, 32767 bits
+    kClock,   // 1010...
 };
 
 struct SignalOptions {
@@ -23,7 +23,7 @@ struct SignalOptions {
     // 0.6262 (62/99) walks the samples over 99 distinct phases of the bit, evenly spread, so a
     // short capture already covers the whole eye.
     double sampleRate = 99e6;
-    DataPattern pattern = DataPattern::Prbs7;
+    DataPattern pattern = DataPattern::kPrbs7;
     double lowLevel = 800.0;    // 12-bit code of a 0 bit
     double highLevel = 3300.0;  // 12-bit code of a 1 bit
     double riseTime = 240e-12;  // 10 % to 90 %, seconds

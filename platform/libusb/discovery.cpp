@@ -4,13 +4,10 @@
 #include "platform/libusb/errors.h"
 #include "platform/libusb/interface_path.h"
 #include "platform/libusb/libusb_backend.h"
+#include "platform/driver.h"
 
 namespace tarvex::platform::libusb {
 namespace {
-
-// {5354FA28-6D14-4E35-A1F5-75BB54E6030F}, the driver's interface class.
-constexpr Guid kInterfaceClass = {
-    0x5354FA28, 0x6D14, 0x4E35, {0xA1, 0xF5, 0x75, 0xBB, 0x54, 0xE6, 0x03, 0x0F}};
 
 constexpr std::uint32_t kSpintActive = 1;
 constexpr std::uint32_t kRegSz = 1;
@@ -23,7 +20,7 @@ constexpr char kDeviceInstanceValue[] = "DeviceInstance";
 DevInfo LibusbBackend::getClassDevs(const Guid& interfaceClass, std::uint32_t) {
     auto snapshot = std::make_shared<Snapshot>();
     // Another class has no interfaces here; a machine without USB has none either.
-    if (interfaceClass == kInterfaceClass) {
+    if (interfaceClass == driver::DEVICE_INTERFACE_GUID) {
         if (libusb_context* usb = context()) {
             PresentDevices present(usb);
             for (const PresentDevice& device : present.all())
@@ -41,7 +38,7 @@ bool LibusbBackend::enumDeviceInterfaces(DevInfo set, const Guid& interfaceClass
     if (!snapshot) return fail(kErrorInvalidHandle);
     if (!data) return fail(kErrorInvalidParameter);
     if (data->cbSize != deviceInterfaceDataSize()) return fail(kErrorInvalidUserBuffer);
-    if (!(interfaceClass == kInterfaceClass) || memberIndex >= snapshot->paths.size())
+    if (!(interfaceClass == driver::DEVICE_INTERFACE_GUID) || memberIndex >= snapshot->paths.size())
         return fail(kErrorNoMoreItems);
     data->interfaceClassGuid = interfaceClass;
     data->flags = kSpintActive;

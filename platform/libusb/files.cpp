@@ -4,6 +4,7 @@
 #include "platform/libusb/errors.h"
 #include "platform/libusb/interface_path.h"
 #include "platform/libusb/libusb_backend.h"
+#include "platform/driver.h"
 
 namespace tarvex::platform::libusb {
 
@@ -22,8 +23,8 @@ Handle LibusbBackend::createFile(const char* name, std::uint32_t access, std::ui
     if (pathEnd == std::string_view::npos) return failHandle(kErrorFileNotFound);
     std::optional<InterfaceId> id = parseInterfacePath(text.substr(0, pathEnd + 1));
     std::string_view pipeName = text.substr(pathEnd + 1);
-    FileKind kind = pipeName.empty() ? FileKind::Interface : FileKind::DataPipe;
-    if (!id || (!pipeName.empty() && !equalsIgnoringCase(pipeName, kDataPipeName)))
+    FileKind kind = pipeName.empty() ? FileKind::kInterface : FileKind::kDataPipe;
+    if (!id || (!pipeName.empty() && !equalsIgnoringCase(pipeName, driver::kDataPipeName)))
         return failHandle(kErrorFileNotFound);
 
     libusb_context* usb = context();
@@ -35,7 +36,7 @@ Handle LibusbBackend::createFile(const char* name, std::uint32_t access, std::ui
         if (!usbDevice) return failHandle(kErrorFileNotFound);
         if (std::uint32_t error = openDevice(usbDevice, device)) return failHandle(error);
     }
-    if (kind == FileKind::DataPipe)
+    if (kind == FileKind::kDataPipe)
         if (std::uint32_t error = acquireDataPipes(*device)) return failHandle(error);
 
     auto file = std::make_shared<File>(File{
@@ -75,7 +76,7 @@ bool LibusbBackend::closeFile(std::shared_ptr<File> file) {
         abandoned_.push_back(std::move(file));
         return false;
     }
-    if (file->kind == FileKind::DataPipe) releaseDataPipes(*file->device);
+    if (file->kind == FileKind::kDataPipe) releaseDataPipes(*file->device);
     return true;
 }
 

@@ -4,12 +4,14 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/driver.h"
+
 namespace tarvex::platform::libusb {
 namespace {
 
 constexpr std::string_view kPathPrefix = "\\\\?\\usb#";
-constexpr std::string_view kDeviceClassesKey =
-    "SYSTEM\\CURRENTCONTROLSET\\CONTROL\\DEVICECLASSES\\";
+using driver::kDeviceClassesKey;
+using driver::kInterfaceClassText;
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&

@@ -35,12 +35,6 @@ struct InterfaceId {
     bool operator==(const InterfaceId&) const = default;
 };
 
-// The driver's interface class, as the paths and the registry key write it.
-inline constexpr std::string_view kInterfaceClassText = "{5354fa28-6d14-4e35-a1f5-75bb54e6030f}";
-
-// The board's data pipe, appended to the interface path.  File names compare without case.
-inline constexpr std::string_view kDataPipeName = "\\MCHP_EP1";
-
 std::string interfacePath(const InterfaceId& id);
 // Reads a path that interfacePath wrote (letters in any case); nothing else.
 std::optional<InterfaceId> parseInterfacePath(std::string_view path);

@@ -40,11 +40,6 @@
 
 namespace tarvex::platform::libusb {
 
-// Driver control codes the backend serves.
-constexpr std::uint32_t kControlGetDescriptor = 0x00226004;
-constexpr std::uint32_t kControlSetConfiguration = 0x0022A00C;
-constexpr std::uint32_t kControlReadInterrupt = 0x00226018;
-
 class LibusbBackend final : public Backend {
 public:
     LibusbBackend();
@@ -114,7 +109,7 @@ private:
 
     struct Request;
 
-    enum class FileKind { Interface, DataPipe };
+    enum class FileKind { kInterface, kDataPipe };
     struct File {
         std::shared_ptr<Device> device;
         FileKind kind;
@@ -145,7 +140,7 @@ private:
     using Object = std::variant<std::shared_ptr<Event>, std::shared_ptr<File>,
                                 std::shared_ptr<Snapshot>, std::shared_ptr<RegistryKey>>;
 
-    enum class Direction { In, Out };
+    enum class Direction { kIn, kOut };
 
     // How long closing a handle or cancelling waits for the device to end the cancelled
     // requests.  The kernel ends a discarded request at once; this bounds the wait on a device

@@ -5,6 +5,7 @@
 
 #include "platform/libusb/errors.h"
 #include "platform/libusb/libusb_backend.h"
+#include "platform/driver.h"
 
 namespace tarvex::platform::libusb {
 namespace {
@@ -26,13 +27,13 @@ bool accessAllows(std::uint32_t code, bool canRead, bool canWrite) {
 
 bool LibusbBackend::readFile(Handle file, void* buffer, std::uint32_t length, std::uint32_t* count,
                              Overlapped* overlapped) {
-    return startTransfer(file, Direction::In, buffer, length, count, overlapped);
+    return startTransfer(file, Direction::kIn, buffer, length, count, overlapped);
 }
 
 bool LibusbBackend::writeFile(Handle file, const void* buffer, std::uint32_t length,
                               std::uint32_t* count, Overlapped* overlapped) {
     // libusb takes one buffer type for both directions; an OUT transfer only reads it.
-    return startTransfer(file, Direction::Out, const_cast<void*>(buffer), length, count,
+    return startTransfer(file, Direction::kOut, const_cast<void*>(buffer), length, count,
                          overlapped);
 }
 
@@ -50,11 +51,11 @@ bool LibusbBackend::deviceIoControl(Handle file, std::uint32_t code, void* in, s
         // The interrupt read is a read of the IN data endpoint.  Windows' USB stack moves bulk and
         // interrupt data with the same request, so it works whichever type the endpoint has; so it
         // does here, where the transfer takes the endpoint's own type.
-        case kControlReadInterrupt:
-            return startTransfer(file, Direction::In, out, outSize, returned, overlapped);
-        case kControlGetDescriptor:
+        case driver::CTL_READ_INTERRUPT:
+            return startTransfer(file, Direction::kIn, out, outSize, returned, overlapped);
+        case driver::CTL_GET_DESCRIPTOR:
             return getDescriptor(*found, in, inSize, out, outSize, returned, overlapped);
-        case kControlSetConfiguration:
+        case driver::CTL_SET_CONFIGURATION:
             return setConfiguration(*found, in, inSize, returned, overlapped);
         default:
             return fail(kErrorInvalidFunction);
@@ -81,8 +82,8 @@ bool LibusbBackend::startTransfer(Handle file, Direction direction, void* buffer
         found = find<File>(file);
     }
     if (!found) return fail(kErrorInvalidHandle);
-    if (found->kind != FileKind::DataPipe) return fail(kErrorInvalidFunction);
-    bool in = direction == Direction::In;
+    if (found->kind != FileKind::kDataPipe) return fail(kErrorInvalidFunction);
+    bool in = direction == Direction::kIn;
     if (in ? !found->canRead : !found->canWrite) return fail(kErrorAccessDenied);
     if (length > INT_MAX) return fail(kErrorInvalidParameter);
     if (!buffer && length > 0) return fail(kErrorNoAccess);

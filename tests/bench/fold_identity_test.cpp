@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/eye.h"
+#include "commands/eye_fold.h"
 #include "emulated/world.h"
 #include "platform/platform.h"
 #include "tarvex.h"
@@ -81,19 +81,19 @@ Eye FastFold(std::vector<std::uint16_t> eyeY, double dataRate, double sampleRate
 }
 
 std::vector<FoldUnit> Units() {
-    std::vector<FoldUnit> units{FoldUnit::Best};
-    for (FoldUnit u : {FoldUnit::Scalar, FoldUnit::Sse2, FoldUnit::Avx2, FoldUnit::Avx512})
+    std::vector<FoldUnit> units{FoldUnit::kBest};
+    for (FoldUnit u : {FoldUnit::kScalar, FoldUnit::kSse2, FoldUnit::kAvx2, FoldUnit::kAvx512})
         if (commands::foldUnitAvailable(u)) units.push_back(u);
     return units;
 }
 
 std::string UnitName(FoldUnit unit) {
     switch (unit) {
-        case FoldUnit::Best: return "best";
-        case FoldUnit::Scalar: return "scalar";
-        case FoldUnit::Sse2: return "sse2";
-        case FoldUnit::Avx2: return "avx2";
-        case FoldUnit::Avx512: return "avx512";
+        case FoldUnit::kBest: return "best";
+        case FoldUnit::kScalar: return "scalar";
+        case FoldUnit::kSse2: return "sse2";
+        case FoldUnit::kAvx2: return "avx2";
+        case FoldUnit::kAvx512: return "avx512";
     }
     return "?";
 }

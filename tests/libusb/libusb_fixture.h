@@ -20,6 +20,8 @@ namespace tarvex::libusbtest {
 
 using tarvex::testing::StdoutCapture;
 
+// The class written out here on purpose, not taken from platform/driver.h: these tests check the
+// backend against the driver's published values, so a slip in the shared header fails them.
 inline const std::string kBoardVidPid = TARVEX_BOARD_VID_PID;
 inline const std::string kClassSuffix = "#{5354fa28-6d14-4e35-a1f5-75bb54e6030f}";
 

@@ -269,15 +269,15 @@ TEST_P(LibusbInterruptRead, TheInterruptReadUsesTheEndpointsOwnTransferType) {
     EXPECT_EQ(MPUSBReadInt(in, data, sizeof data, &count, 250), 1u);
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(data[1], 0x22);
-    const std::uint8_t urbType = GetParam() == PipeType::Bulk ? 3 : 1;  // USBDEVFS_URB_TYPE_*
+    const std::uint8_t urbType = GetParam() == PipeType::kBulk ? 3 : 1;  // USBDEVFS_URB_TYPE_*
     EXPECT_EQ(board.readRequestTypes(), std::vector<std::uint8_t>{urbType});
     EXPECT_EQ(MPUSBClose(in), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(LibusbEndpointTypes, LibusbInterruptRead,
-                         ::testing::Values(PipeType::Bulk, PipeType::Interrupt),
+                         ::testing::Values(PipeType::kBulk, PipeType::kInterrupt),
                          [](const auto& info) {
-                             return info.param == PipeType::Bulk ? "Bulk" : "Interrupt";
+                             return info.param == PipeType::kBulk ? "Bulk" : "Interrupt";
                          });
 
 }  // namespace

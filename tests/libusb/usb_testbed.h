@@ -31,10 +31,10 @@ namespace tarvex::libusbtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-enum class PipeType : std::uint8_t { Bulk = 2, Interrupt = 3 };  // endpoint bmAttributes
+enum class PipeType : std::uint8_t { kBulk = 2, kInterrupt = 3 };  // endpoint bmAttributes
 
 inline void PrintTo(PipeType type, std::ostream* out) {
-    *out << (type == PipeType::Bulk ? "bulk" : "interrupt");
+    *out << (type == PipeType::kBulk ? "bulk" : "interrupt");
 }
 
 struct DeviceSpec {
@@ -42,7 +42,7 @@ struct DeviceSpec {
     std::uint16_t productId = 0x0030;
     std::string location = "1-2";  // the sysfs name: bus, then the port path
     bool dataPipes = true;         // interface 0 offers endpoints 1 OUT and 1 IN
-    PipeType inType = PipeType::Bulk;
+    PipeType inType = PipeType::kBulk;
     bool hub = false;          // a hub instead (device class 9, no data pipes)
     std::string kernelDriver;  // bound to interface 0 when plugged; empty: none
     // Answers the transfers written to endpoint 1 OUT; null: a device that never answers.

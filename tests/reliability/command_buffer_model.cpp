@@ -78,7 +78,7 @@ std::string CommandBufferModel::describe(const std::vector<Step>& steps,
     for (const Step& step : steps) {
         text += "\n    ";
         switch (step.kind) {
-            case Step::Kind::Packet: {
+            case Step::Kind::kPacket: {
                 text += "packet";
                 for (const ByteWrite& w : step.writes) {
                     char cell[24];
@@ -87,8 +87,8 @@ std::string CommandBufferModel::describe(const std::vector<Step>& steps,
                 }
                 break;
             }
-            case Step::Kind::Block: text += "block " + Hex(step.data); break;
-            case Step::Kind::Raw: text += "raw " + Hex(step.data); break;
+            case Step::Kind::kBlock: text += "block " + Hex(step.data); break;
+            case Step::Kind::kRaw: text += "raw " + Hex(step.data); break;
         }
         if (step.optional) text += " (optional)";
     }
@@ -106,7 +106,7 @@ std::string CommandBufferModel::advance(const std::vector<Step>& steps,
         bool seen = false;
         if (next < received.size() && (!step.needsPrevious || previousSeen)) {
             const Bytes& transfer = received[next];
-            if (step.kind == Step::Kind::Packet) {
+            if (step.kind == Step::Kind::kPacket) {
                 seen = matchesPacket(step, transfer);
                 if (seen) {
                     for (std::size_t i = 0; i < kPacketBytes; ++i) value_[i] = transfer[i];
@@ -118,7 +118,7 @@ std::string CommandBufferModel::advance(const std::vector<Step>& steps,
         }
         if (seen) {
             ++next;
-        } else if (step.kind == Step::Kind::Packet) {
+        } else if (step.kind == Step::Kind::kPacket) {
             if (step.optional)
                 maybeWrite(step);
             else

@@ -32,11 +32,11 @@ struct ByteWrite {
 // One transfer of a command.
 struct Step {
     enum class Kind {
-        Packet,  // the whole shared buffer after `writes`
-        Block,   // `data` written on its own right after a packet (I2C data, calibration block)
-        Raw,     // bytes a host handed to a send primitive: they do not touch the shared buffer
+        kPacket,  // the whole shared buffer after `writes`
+        kBlock,   // `data` written on its own right after a packet (I2C data, calibration block)
+        kRaw,     // bytes a host handed to a send primitive: they do not touch the shared buffer
     };
-    Kind kind = Kind::Packet;
+    Kind kind = Kind::kPacket;
     std::vector<ByteWrite> writes;  // Packet
     Bytes data;                     // Block, Raw
     Bytes dataMask;                 // Block: predicted bits per byte (empty: all of them)

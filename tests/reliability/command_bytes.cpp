@@ -13,7 +13,7 @@ constexpr std::uint8_t kPort = 0xF0, kVscTemp = 0xF1, kI2c = 0xF2, kMdio = 0xF5,
 
 Step Packet(std::vector<ByteWrite> writes, bool optional = false) {
     Step step;
-    step.kind = Step::Kind::Packet;
+    step.kind = Step::Kind::kPacket;
     step.writes = std::move(writes);
     step.optional = optional;
     return step;
@@ -63,7 +63,7 @@ Steps GetEth(std::uint8_t selector) {
 Steps I2cWrite(std::uint8_t device, const std::uint8_t* data, std::uint8_t count,
                std::uint8_t reg, std::uint8_t aux) {
     Step block;
-    block.kind = Step::Kind::Block;
+    block.kind = Step::Kind::kBlock;
     block.data.assign(data, data + count);
     block.optional = true;
     block.needsPrevious = true;
@@ -211,7 +211,7 @@ CalibrationWire EncodeCalibration(float value) {
 
 Steps StoreCalibration(const float* values) {
     Step block;
-    block.kind = Step::Kind::Block;
+    block.kind = Step::Kind::kBlock;
     block.optional = true;  // refused without I/O after the header dropped the board's pipes
     for (int i = 0; i < 7; ++i) {
         const CalibrationWire wire = EncodeCalibration(values[i]);
@@ -228,7 +228,7 @@ Steps GetCalibration() {
 
 Steps Raw(const std::uint8_t* data, std::uint32_t length) {
     Step step;
-    step.kind = Step::Kind::Raw;
+    step.kind = Step::Kind::kRaw;
     if (length) step.data.assign(data, data + length);
     step.optional = true;
     return {step};

@@ -39,7 +39,7 @@ int HostPing(Rig& r) {
 
 ExportCase Set(std::string name, std::function<int(Rig&)> call,
                std::function<wire::Steps(Rig&)> steps, std::uint32_t timeoutMs = 250) {
-    ExportCase e{.name = std::move(name), .shape = Shape::Set};
+    ExportCase e{.name = std::move(name), .shape = Shape::kSet};
     e.timeoutMs = timeoutMs;
     e.waits = 1;
     e.call = std::move(call);
@@ -49,7 +49,7 @@ ExportCase Set(std::string name, std::function<int(Rig&)> call,
 
 ExportCase Get(std::string name, std::function<int(Rig&)> call,
                std::function<wire::Steps(Rig&)> steps, std::uint32_t timeoutMs = 250) {
-    ExportCase e{.name = std::move(name), .shape = Shape::Get};
+    ExportCase e{.name = std::move(name), .shape = Shape::kGet};
     e.timeoutMs = timeoutMs;
     e.waits = 2;
     e.call = std::move(call);
@@ -59,7 +59,7 @@ ExportCase Get(std::string name, std::function<int(Rig&)> call,
 
 ExportCase SetBlock(std::string name, std::function<int(Rig&)> call,
                     std::function<wire::Steps(Rig&)> steps) {
-    ExportCase e{.name = std::move(name), .shape = Shape::SetBlock};
+    ExportCase e{.name = std::move(name), .shape = Shape::kSetBlock};
     e.waits = 2;
     e.call = std::move(call);
     e.steps = std::move(steps);
@@ -67,7 +67,7 @@ ExportCase SetBlock(std::string name, std::function<int(Rig&)> call,
 }
 
 ExportCase Capture(std::string name, std::function<int(Rig&)> call, bool fast) {
-    ExportCase e{.name = std::move(name), .shape = Shape::Capture};
+    ExportCase e{.name = std::move(name), .shape = Shape::kCapture};
     e.sleepMs = 150;
     e.waits = 10 + 2 * kRigPackets;
     e.faultAt = 7;  // the first packet request, after the capture start's seven writes
@@ -83,14 +83,14 @@ ExportCase OnHost(ExportCase e) {
 }
 
 ExportCase Control(std::string name, std::function<int(Rig&)> call) {
-    ExportCase e{.name = std::move(name), .shape = Shape::Control};
+    ExportCase e{.name = std::move(name), .shape = Shape::kControl};
     e.usesPortTable = false;
     e.call = std::move(call);
     return e;
 }
 
 ExportCase Discovery(std::string name, int present, int gone, std::function<int(Rig&)> call) {
-    ExportCase e{.name = std::move(name), .shape = Shape::Discovery};
+    ExportCase e{.name = std::move(name), .shape = Shape::kDiscovery};
     e.usesPortTable = false;
     e.ok = present;
     e.fail = gone;
@@ -133,7 +133,7 @@ std::vector<ExportCase> MakeExports() {
             return wire::Raw(p.data(), 64);
         })));
     {
-        ExportCase e{.name = "MPUSBReadInt", .shape = Shape::Interrupt};
+        ExportCase e{.name = "MPUSBReadInt", .shape = Shape::kInterrupt};
         e.usesPortTable = false;
         e.waits = 1;
         e.ok = e.fail = 0;  // the demo board sends no interrupt data: the read always times out
@@ -234,14 +234,14 @@ std::vector<ExportCase> MakeExports() {
     add(Get("u_GetPort", [](Rig& r) { return u_GetPort(0, 3, &r.value16); },
             [](Rig&) { return wire::GetPort(3); }));
     {
-        ExportCase e{.name = "u_GetStatus", .shape = Shape::Status};
+        ExportCase e{.name = "u_GetStatus", .shape = Shape::kStatus};
         e.waits = 6;
         e.call = [](Rig& r) { return u_GetStatus(0, r.bytes); };
         e.steps = [](Rig&) { return wire::GetStatus(); };
         add(e);
     }
     {
-        ExportCase e{.name = "u_ResetFIFO", .shape = Shape::ResetFifo};
+        ExportCase e{.name = "u_ResetFIFO", .shape = Shape::kResetFifo};
         e.waits = 4;
         e.sleepMs = 100;
         e.call = [](Rig&) { return u_ResetFIFO(0); };
@@ -286,7 +286,7 @@ std::vector<ExportCase> MakeExports() {
         add(e);
     }
     {
-        ExportCase e{.name = "u_GetVScopeSamples", .shape = Shape::VScope};
+        ExportCase e{.name = "u_GetVScopeSamples", .shape = Shape::kVScope};
         e.waits = 1 + 2 * 16;
         e.sleepMs = 1500 + 16 * 25;
         e.faultAt = 1;  // the first page request

@@ -16,21 +16,21 @@ namespace tarvex::reliability {
 
 // How an export meets the board, which decides what a fault does to it.
 enum class Shape {
-    Set,        // one packet, no reply
-    Get,        // one packet and its reply
-    SetBlock,   // a packet and a data block written after it
-    Status,     // three register reads
-    ResetFifo,  // a register read, two writes, 100 ms of sleeps
-    Capture,    // capture start (seven writes), then one exchange per packet
-    VScope,     // a generate request, 1500 ms, sixteen page exchanges 25 ms apart
-    Interrupt,  // an interrupt read on a host handle (the demo board sends no interrupt data)
-    Control,    // a synchronous control request on a host handle
-    Discovery,  // no data transfer: the device list, opening and closing, constants
+    kSet,        // one packet, no reply
+    kGet,        // one packet and its reply
+    kSetBlock,   // a packet and a data block written after it
+    kStatus,     // three register reads
+    kResetFifo,  // a register read, two writes, 100 ms of sleeps
+    kCapture,    // capture start (seven writes), then one exchange per packet
+    kVScope,     // a generate request, 1500 ms, sixteen page exchanges 25 ms apart
+    kInterrupt,  // an interrupt read on a host handle (the demo board sends no interrupt data)
+    kControl,    // a synchronous control request on a host handle
+    kDiscovery,  // no data transfer: the device list, opening and closing, constants
 };
 
 struct ExportCase {
     std::string name{};
-    Shape shape = Shape::Set;
+    Shape shape = Shape::kSet;
     std::uint32_t timeoutMs = 250;  // of every write and read
     std::uint32_t sleepMs = 0;      // slept whatever happens
     std::uint32_t waits = 0;        // most timed waits (writes and reads) one call makes

@@ -25,15 +25,15 @@ constexpr std::uint32_t kEndOfData = 38;      // ERROR_HANDLE_EOF
 constexpr std::uint32_t kGenFailure = 31;     // ERROR_GEN_FAILURE
 constexpr std::uint32_t kNotConnected = 1167; // ERROR_DEVICE_NOT_CONNECTED, the driver's default
 
-enum class Result { Ok, Fail, Short, NotOk };
+enum class Result { kOk, kFail, kShort, kNotOk };
 // How long a one-exchange call waits, in parts of its time-out.
-enum class Wait { None, Timeout, Half, Quarter };
-enum class After { Recovers, StaysDown, Unchecked };
+enum class Wait { kNone, kTimeout, kHalf, kQuarter };
+enum class After { kRecovers, kStaysDown, kUnchecked };
 
 struct Outcome {
-    Result result = Result::Ok;
+    Result result = Result::kOk;
     std::uint32_t lastError = 0;  // checked when not 0
-    Wait wait = Wait::None;
+    Wait wait = Wait::kNone;
 };
 
 // Packets of the capture that fail and come back short (the rest are OK); -1: every packet.
@@ -49,10 +49,10 @@ struct FaultCase {
     std::function<void(Rig&, const ExportCase&)> arrange{};
     // What the exports of each shape make of it.
     Outcome set{}, get{}, block{};
-    Result multi = Result::Ok;  // Status, ResetFifo, VScope
+    Result multi = Result::kOk;  // Status, ResetFifo, VScope
     Counts capture{};
     bool rowDropped = false;
-    After after = After::Recovers;
+    After after = After::kRecovers;
     // How it meets the exports that make no data transfer.
     bool goneBefore = false;          // the board is not there when the call starts
     std::uint32_t goneError = 0;      // the code its dead handles fail with
@@ -68,7 +68,7 @@ void AimAt(Rig& r, const ExportCase& e, Fault fault) {
 std::uint32_t LateWithin(const ExportCase& e) { return e.timeoutMs / 2; }
 std::uint32_t LateBeyond(const ExportCase& e) { return e.timeoutMs + 150; }
 
-const Outcome kOk{Result::Ok};
+const Outcome kOk{Result::kOk};
 
 std::vector<FaultCase> MakeFaults() {
     std::vector<FaultCase> faults;
@@ -77,57 +77,57 @@ std::vector<FaultCase> MakeFaults() {
                       .set = kOk,
                       .get = kOk,
                       .block = kOk,
-                      .multi = Result::Ok,
+                      .multi = Result::kOk,
                       .capture = {}});
     faults.push_back({.name = "no reply",
-                      .arrange = [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::NoReply}); },
+                      .arrange = [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::kNoReply}); },
                       .set = kOk,
-                      .get = {Result::Fail, kTimedOut, Wait::Timeout},
+                      .get = {Result::kFail, kTimedOut, Wait::kTimeout},
                       .block = kOk,
-                      .multi = Result::NotOk,
+                      .multi = Result::kNotOk,
                       .capture = {1, 0}});
     faults.push_back({.name = "short reply",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::ShortReply, 1});
+                              AimAt(r, e, {FaultKind::kShortReply, 1});
                           },
                       .set = kOk,
-                      .get = {Result::Short},
+                      .get = {Result::kShort},
                       .block = kOk,
-                      .multi = Result::NotOk,
+                      .multi = Result::kNotOk,
                       .capture = {0, 1}});
     faults.push_back({.name = "empty reply",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::ShortReply, 0});
+                              AimAt(r, e, {FaultKind::kShortReply, 0});
                           },
                       .set = kOk,
-                      .get = {Result::Short},
+                      .get = {Result::kShort},
                       .block = kOk,
-                      .multi = Result::NotOk,
+                      .multi = Result::kNotOk,
                       .capture = {0, 1}});
     faults.push_back({.name = "late reply within the time-out",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::LateReply, LateWithin(e)});
+                              AimAt(r, e, {FaultKind::kLateReply, LateWithin(e)});
                           },
                       .set = kOk,
-                      .get = {Result::Ok, 0, Wait::Half},
+                      .get = {Result::kOk, 0, Wait::kHalf},
                       .block = kOk,
-                      .multi = Result::Ok,
+                      .multi = Result::kOk,
                       .capture = {}});
     // The reply arrives after the read gave up; the next exchange takes it as its own.
     faults.push_back({.name = "late reply after the time-out",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::LateReply, LateBeyond(e)});
+                              AimAt(r, e, {FaultKind::kLateReply, LateBeyond(e)});
                           },
                       .set = kOk,
-                      .get = {Result::Fail, kTimedOut, Wait::Timeout},
+                      .get = {Result::kFail, kTimedOut, Wait::kTimeout},
                       .block = kOk,
-                      .multi = Result::NotOk,
+                      .multi = Result::kNotOk,
                       .capture = {1, 0},
-                      .after = After::Unchecked});
+                      .after = After::kUnchecked});
     // One byte nobody asked for waits ahead of the call's own reply.
     faults.push_back({.name = "stray reply ahead of the command",
                       .arrange =
@@ -135,57 +135,57 @@ std::vector<FaultCase> MakeFaults() {
                               r.board->replies().push_back({Bytes{0xA5}, r.world.now()});
                           },
                       .set = kOk,
-                      .get = {Result::Short},
+                      .get = {Result::kShort},
                       .block = kOk,
-                      .multi = Result::NotOk,
+                      .multi = Result::kNotOk,
                       .capture = {0, 1},
-                      .after = After::Unchecked});
+                      .after = After::kUnchecked});
     faults.push_back({.name = "end of data",
                       .arrange =
-                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::EndOfData}); },
+                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::kEndOfData}); },
                       .set = kOk,
-                      .get = {Result::Fail, kEndOfData},
+                      .get = {Result::kFail, kEndOfData},
                       .block = kOk,
-                      .multi = Result::NotOk,
+                      .multi = Result::kNotOk,
                       .capture = {1, 0}});
     faults.push_back({.name = "write stalls",
                       .arrange =
-                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::StallWrite}); },
-                      .set = {Result::Fail, kTimedOut, Wait::Timeout},
-                      .get = {Result::Fail, kTimedOut, Wait::Timeout},
-                      .block = {Result::Fail, 0, Wait::Timeout},
-                      .multi = Result::NotOk,
+                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::kStallWrite}); },
+                      .set = {Result::kFail, kTimedOut, Wait::kTimeout},
+                      .get = {Result::kFail, kTimedOut, Wait::kTimeout},
+                      .block = {Result::kFail, 0, Wait::kTimeout},
+                      .multi = Result::kNotOk,
                       .capture = {1, 0}});
     faults.push_back({.name = "write refused: invalid handle",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::RefuseWrite, kInvalidHandle});
+                              AimAt(r, e, {FaultKind::kRefuseWrite, kInvalidHandle});
                           },
-                      .set = {Result::Fail, kInvalidHandle},
-                      .get = {Result::Fail, kInvalidHandle},
-                      .block = {Result::Fail, kInvalidHandle},
-                      .multi = Result::NotOk,
+                      .set = {Result::kFail, kInvalidHandle},
+                      .get = {Result::kFail, kInvalidHandle},
+                      .block = {Result::kFail, kInvalidHandle},
+                      .multi = Result::kNotOk,
                       .capture = {kAll, 0},
                       .rowDropped = true,
-                      .after = After::StaysDown});
+                      .after = After::kStaysDown});
     faults.push_back({.name = "write refused: device error",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::RefuseWrite, kGenFailure});
+                              AimAt(r, e, {FaultKind::kRefuseWrite, kGenFailure});
                           },
-                      .set = {Result::Fail, kGenFailure},
-                      .get = {Result::Fail, kGenFailure},
-                      .block = {Result::Fail, 0},
-                      .multi = Result::NotOk,
+                      .set = {Result::kFail, kGenFailure},
+                      .get = {Result::kFail, kGenFailure},
+                      .block = {Result::kFail, 0},
+                      .multi = Result::kNotOk,
                       .capture = {1, 0}});
     faults.push_back({.name = "unplugged before the call",
                       .arrange = [](Rig& r, const ExportCase&) { r.world.unplug(r.boardId); },
-                      .set = {Result::Fail, kNotConnected},
-                      .get = {Result::Fail, kNotConnected},
-                      .block = {Result::Fail, kNotConnected},
-                      .multi = Result::NotOk,
+                      .set = {Result::kFail, kNotConnected},
+                      .get = {Result::kFail, kNotConnected},
+                      .block = {Result::kFail, kNotConnected},
+                      .multi = Result::kNotOk,
                       .capture = {kAll, 0},
-                      .after = After::StaysDown,
+                      .after = After::kStaysDown,
                       .goneBefore = true,
                       .goneError = kNotConnected});
     // A driver that fails the dead handles with "invalid handle": the row is dropped.
@@ -195,35 +195,35 @@ std::vector<FaultCase> MakeFaults() {
                               r.world.setVanishedError(kInvalidHandle);
                               r.world.unplug(r.boardId);
                           },
-                      .set = {Result::Fail, kInvalidHandle},
-                      .get = {Result::Fail, kInvalidHandle},
-                      .block = {Result::Fail, kInvalidHandle},
-                      .multi = Result::NotOk,
+                      .set = {Result::kFail, kInvalidHandle},
+                      .get = {Result::kFail, kInvalidHandle},
+                      .block = {Result::kFail, kInvalidHandle},
+                      .multi = Result::kNotOk,
                       .capture = {kAll, 0},
                       .rowDropped = true,
-                      .after = After::StaysDown,
+                      .after = After::kStaysDown,
                       .goneBefore = true,
                       .goneError = kInvalidHandle});
     faults.push_back({.name = "unplugged as the request arrives",
                       .arrange =
-                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::Unplug}); },
-                      .set = {Result::Fail, kNotConnected},
-                      .get = {Result::Fail, kNotConnected},
-                      .block = {Result::Fail, kNotConnected},
-                      .multi = Result::NotOk,
+                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::kUnplug}); },
+                      .set = {Result::kFail, kNotConnected},
+                      .get = {Result::kFail, kNotConnected},
+                      .block = {Result::kFail, kNotConnected},
+                      .multi = Result::kNotOk,
                       .capture = {kAll, 0},
-                      .after = After::StaysDown});
+                      .after = After::kStaysDown});
     // The reply is due at half the time-out; the board leaves at a quarter.
     faults.push_back({.name = "unplugged while the reply is awaited",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
                               const Micros gone = e.timeoutMs * kMs / 4;
-                              if (e.shape == Shape::Interrupt) {
+                              if (e.shape == Shape::kInterrupt) {
                                   r.world.schedule(r.world.now() + gone,
                                                    [&r] { r.world.unplug(r.boardId); });
                                   return;
                               }
-                              AimAt(r, e, {FaultKind::LateReply, LateWithin(e)});
+                              AimAt(r, e, {FaultKind::kLateReply, LateWithin(e)});
                               const std::size_t target =
                                   r.board->received().size() + e.faultAt + 1;
                               r.board->onReceive = [&r, target, gone](const emulated::Transfer&) {
@@ -233,20 +233,20 @@ std::vector<FaultCase> MakeFaults() {
                               };
                           },
                       .set = kOk,
-                      .get = {Result::Fail, kNotConnected, Wait::Quarter},
+                      .get = {Result::kFail, kNotConnected, Wait::kQuarter},
                       .block = kOk,
-                      .multi = Result::NotOk,
+                      .multi = Result::kNotOk,
                       .capture = {kAll, 0},
-                      .after = After::StaysDown,
+                      .after = After::kStaysDown,
                       .goneDuringInterrupt = true});
     faults.push_back({.name = "unplugged after the call",
                       .arrange = [](Rig&, const ExportCase&) {},
                       .set = kOk,
                       .get = kOk,
                       .block = kOk,
-                      .multi = Result::Ok,
+                      .multi = Result::kOk,
                       .capture = {},
-                      .after = After::StaysDown,
+                      .after = After::kStaysDown,
                       .goneAfter = true});
     return faults;
 }
@@ -258,30 +258,30 @@ const std::vector<FaultCase>& AllFaults() {
 
 double WaitMs(Wait wait, std::uint32_t timeoutMs) {
     switch (wait) {
-        case Wait::None: return 0;
-        case Wait::Timeout: return timeoutMs;
-        case Wait::Half: return timeoutMs / 2.0;
-        case Wait::Quarter: return timeoutMs / 4.0;
+        case Wait::kNone: return 0;
+        case Wait::kTimeout: return timeoutMs;
+        case Wait::kHalf: return timeoutMs / 2.0;
+        case Wait::kQuarter: return timeoutMs / 4.0;
     }
     return 0;
 }
 
 // The outcome of the exports with no data transfer of their own.
 Outcome HostOnlyOutcome(const ExportCase& e, const FaultCase& f) {
-    if (f.goneBefore) return {Result::Fail, f.goneError};
-    if (e.shape == Shape::Interrupt) {
-        if (f.goneDuringInterrupt) return {Result::Fail, kNotConnected, Wait::Quarter};
-        return {Result::Fail, kTimedOut, Wait::Timeout};
+    if (f.goneBefore) return {Result::kFail, f.goneError};
+    if (e.shape == Shape::kInterrupt) {
+        if (f.goneDuringInterrupt) return {Result::kFail, kNotConnected, Wait::kQuarter};
+        return {Result::kFail, kTimedOut, Wait::kTimeout};
     }
     return kOk;
 }
 
 int Expected(Result result, const ExportCase& e) {
     switch (result) {
-        case Result::Ok: return e.ok;
-        case Result::Fail: return e.fail;
-        case Result::Short: return XFER_SHORT;
-        case Result::NotOk: return e.fail;
+        case Result::kOk: return e.ok;
+        case Result::kFail: return e.fail;
+        case Result::kShort: return XFER_SHORT;
+        case Result::kNotOk: return e.fail;
     }
     return -1;
 }
@@ -338,18 +338,18 @@ void RunCase(const ExportCase& e, const FaultCase& f) {
     r.board->onReceive = nullptr;
 
     // ---- the call ----
-    const bool dataShape = e.shape != Shape::Discovery && e.shape != Shape::Control &&
-                           e.shape != Shape::Interrupt;
+    const bool dataShape = e.shape != Shape::kDiscovery && e.shape != Shape::kControl &&
+                           e.shape != Shape::kInterrupt;
     EXPECT_EQ(pending, 0u) << "a request outlived the call";
     switch (e.shape) {
-        case Shape::Set:
-        case Shape::Get:
-        case Shape::SetBlock:
-        case Shape::Interrupt:
-        case Shape::Control: {
-            const Outcome o = e.shape == Shape::Set      ? f.set
-                              : e.shape == Shape::Get    ? f.get
-                              : e.shape == Shape::SetBlock ? f.block
+        case Shape::kSet:
+        case Shape::kGet:
+        case Shape::kSetBlock:
+        case Shape::kInterrupt:
+        case Shape::kControl: {
+            const Outcome o = e.shape == Shape::kSet      ? f.set
+                              : e.shape == Shape::kGet    ? f.get
+                              : e.shape == Shape::kSetBlock ? f.block
                                                            : HostOnlyOutcome(e, f);
             EXPECT_EQ(result, Expected(o.result, e));
             if (o.lastError != 0) {
@@ -358,16 +358,16 @@ void RunCase(const ExportCase& e, const FaultCase& f) {
             EXPECT_DOUBLE_EQ(elapsed, WaitMs(o.wait, e.timeoutMs));
             break;
         }
-        case Shape::Status:
-        case Shape::ResetFifo:
-        case Shape::VScope:
+        case Shape::kStatus:
+        case Shape::kResetFifo:
+        case Shape::kVScope:
             EXPECT_EQ(result, Expected(f.multi, e));
             break;
-        case Shape::Capture:
+        case Shape::kCapture:
             EXPECT_EQ(result, 1) << "a capture always returns 1";
             CheckCapture(r, e, f.capture);
             break;
-        case Shape::Discovery:
+        case Shape::kDiscovery:
             EXPECT_EQ(result, f.goneBefore ? e.fail : e.ok);
             EXPECT_DOUBLE_EQ(elapsed, 0.0);
             break;
@@ -377,7 +377,7 @@ void RunCase(const ExportCase& e, const FaultCase& f) {
     if (e.usesPortTable) {
         EXPECT_EQ(r.rowDropped(), f.rowDropped);
     }
-    if (e.shape != Shape::Discovery) {
+    if (e.shape != Shape::kDiscovery) {
         EXPECT_EQ(r.world.openHandleCount(), handles - (e.usesPortTable && f.rowDropped ? 2 : 0))
             << "a call leaves no handle behind";
     }
@@ -391,20 +391,20 @@ void RunCase(const ExportCase& e, const FaultCase& f) {
     r.world.advance(1000);  // late replies land, cancels end, scheduled unplugs happen
     EXPECT_EQ(Snapshot(r), owned) << "caller memory changed after the call returned";
 
-    if (e.shape == Shape::Discovery) return;
+    if (e.shape == Shape::kDiscovery) return;
     After after = f.after;
     // The exports on the host's own handles leave the port table's row alone; the exports with
     // no data transfer meet only a board that leaves.
-    if (!e.usesPortTable && f.rowDropped && !f.goneBefore) after = After::Recovers;
-    if (!dataShape && after != After::Unchecked)
-        after = (f.goneBefore || f.goneAfter || (f.goneDuringInterrupt && e.shape == Shape::Interrupt))
-                    ? After::StaysDown
-                    : After::Recovers;
-    if (after == After::Unchecked) return;
+    if (!e.usesPortTable && f.rowDropped && !f.goneBefore) after = After::kRecovers;
+    if (!dataShape && after != After::kUnchecked)
+        after = (f.goneBefore || f.goneAfter || (f.goneDuringInterrupt && e.shape == Shape::kInterrupt))
+                    ? After::kStaysDown
+                    : After::kRecovers;
+    if (after == After::kUnchecked) return;
     r.board->clearFaults();
     std::uint8_t reply[20];
     const int ping = u_Ping(0, reply);
-    if (after == After::Recovers) {
+    if (after == After::kRecovers) {
         EXPECT_EQ(ping, XFER_OK) << "the board index works again once the fault is gone";
     } else {
         EXPECT_EQ(ping, XFER_FAIL) << "a board that left stays unusable";

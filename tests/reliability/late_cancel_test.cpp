@@ -39,7 +39,7 @@ protected:
 
 TEST_F(LateCancel, AReadWhoseReplyBeatsTheCancelEndsBeforeMPUSBReadReturns) {
     // Ping written; its reply comes 10 ms after the 250 ms read gave up, before the 50 ms cancel.
-    r.board->injectFault({FaultKind::LateReply, 260});
+    r.board->injectFault({FaultKind::kLateReply, 260});
     const std::uint8_t ping[64] = {CMD_SYSTEM, DIR_GET, 0, SYS_PING};
     ASSERT_EQ(MPUSBWrite(r.hostOut, ping, 64, nullptr, 250), 1u);
 
@@ -66,7 +66,7 @@ TEST_F(LateCancel, TheCallersBufferAndCountDoNotChangeAfterTheCallReturns) {
         SCOPED_TRACE("reply " + std::to_string(late) + " ms late");
         r.board->clearFaults();
         r.board->replies().clear();
-        r.board->injectFault({FaultKind::LateReply, late});
+        r.board->injectFault({FaultKind::kLateReply, late});
         const std::uint8_t ping[64] = {CMD_SYSTEM, DIR_GET, 0, SYS_PING};
         ASSERT_EQ(MPUSBWrite(r.hostOut, ping, 64, nullptr, 250), 1u);
 
@@ -90,7 +90,7 @@ TEST_F(LateCancel, TheCallersBufferAndCountDoNotChangeAfterTheCallReturns) {
 
 TEST_F(LateCancel, ACommandReplyThatBeatsTheCancelLandsBeforeTheCommandReturns) {
     // u_Ping reads straight into the caller's buffer.
-    r.board->injectFault({FaultKind::LateReply, 260});
+    r.board->injectFault({FaultKind::kLateReply, 260});
     Watched reply(20);
     EXPECT_EQ(u_Ping(0, reply.bytes.get()), XFER_FAIL);
     EXPECT_EQ(r.lastError(), 997u);
@@ -100,7 +100,7 @@ TEST_F(LateCancel, ACommandReplyThatBeatsTheCancelLandsBeforeTheCommandReturns) 
     settle();
 
     // A command that unpacks its value: the value is written once, before the return.
-    r.board->injectFault({FaultKind::LateReply, 260});
+    r.board->injectFault({FaultKind::kLateReply, 260});
     auto value = std::make_unique<std::uint16_t>(0xBEEF);
     EXPECT_EQ(u_GetPort(0, 3, value.get()), XFER_FAIL);
     EXPECT_EQ(r.world.pendingRequestCount(), 0u);
@@ -109,7 +109,7 @@ TEST_F(LateCancel, ACommandReplyThatBeatsTheCancelLandsBeforeTheCommandReturns) 
 }
 
 TEST_F(LateCancel, AStalledWriteEndsBeforeMPUSBWriteReturns) {
-    r.board->injectFault({FaultKind::StallWrite});
+    r.board->injectFault({FaultKind::kStallWrite});
     auto packet = std::make_unique<std::uint8_t[]>(64);
     std::memset(packet.get(), 0, 64);
     std::uint32_t count = 77;
@@ -140,7 +140,7 @@ TEST_F(LateCancel, ACaptureWithLateRepliesLeavesItsSamplesAndStatsAloneAfterRetu
     // Every packet's reply beats the cancel: each packet fails and its reply lands during the
     // settle of its own read; the next packet starts clean.
     r.board->injectFaults(7, NoFault());
-    r.board->injectFaults(kRigPackets, {FaultKind::LateReply, 260});
+    r.board->injectFaults(kRigPackets, {FaultKind::kLateReply, 260});
     auto samples = std::make_unique<std::uint16_t[]>(kRigPackets * 32);
     auto stats = std::make_unique<ScopeStats>();
     EXPECT_EQ(u_GetScopeSamples(0, kRigPackets, samples.get(), stats.get()), 1);

@@ -36,8 +36,8 @@ std::vector<Bytes> Rig::takeReceived() {
 }
 
 bool Rig::rowDropped() const {
-    return port::OutPipe(0) == platform::invalidHandle() &&
-           port::InPipe(0) == platform::invalidHandle();
+    return port::outPipeOf(0) == platform::invalidHandle() &&
+           port::inPipeOf(0) == platform::invalidHandle();
 }
 
 }  // namespace tarvex::reliability

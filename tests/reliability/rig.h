@@ -23,7 +23,7 @@ using emulated::Micros;
 constexpr Micros kMs = 1000;  // virtual clock ticks per millisecond
 
 // A fault that changes nothing: lets a test aim a real fault at a later transfer.
-inline Fault NoFault() { return {FaultKind::LateReply, 0}; }
+inline Fault NoFault() { return {FaultKind::kLateReply, 0}; }
 
 // The capture length of the matrix; long captures have tests of their own.
 constexpr std::uint16_t kRigPackets = 8;

@@ -29,7 +29,7 @@ TEST_P(UnplugMidCapture, CountsWhatArrivedAndFailsTheRestAtOnce) {
     Rig r;
     r.world.setVanishedError(deadCode);
     r.board->injectFaults(kCaptureStartWrites + kUnplugAtPacket, NoFault());
-    r.board->injectFault({FaultKind::Unplug});
+    r.board->injectFault({FaultKind::kUnplug});
 
     std::vector<std::uint16_t> samples(std::size_t{kPackets} * 32, 0xEEEE);
     std::vector<std::uint16_t> eyeX(samples.size(), 0xEEEE);
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UnplugMidVScope, TheRemainingPagesFailAtOnceAndTheSleepsStillHappen) {
     Rig r;
     r.board->injectFaults(8, NoFault());  // the generate request and pages 1 to 7 arrive
-    r.board->injectFault({FaultKind::Unplug});
+    r.board->injectFault({FaultKind::kUnplug});
     std::uint8_t eye[1024];
     std::fill(std::begin(eye), std::end(eye), 0xEE);
 

@@ -54,8 +54,8 @@ bool PipeBoard::awaitingHost(DWORD timeoutMs) const {
 }
 
 void PipeBoard::startConnect(Instance& instance) {
-    if (instance.state != Instance::State::Connecting) ++listening_;
-    instance.state = Instance::State::Connecting;
+    if (instance.state != Instance::State::kConnecting) ++listening_;
+    instance.state = Instance::State::kConnecting;
     instance.connectedAtOnce = false;
     instance.request = OVERLAPPED{};
     instance.request.hEvent = instance.event;
@@ -82,8 +82,8 @@ void PipeBoard::startConnect(Instance& instance) {
 }
 
 void PipeBoard::startRead(Instance& instance) {
-    if (instance.state == Instance::State::Connecting) --listening_;
-    instance.state = Instance::State::Reading;
+    if (instance.state == Instance::State::kConnecting) --listening_;
+    instance.state = Instance::State::kReading;
     instance.connectedAtOnce = false;
     instance.request = OVERLAPPED{};
     instance.request.hEvent = instance.event;
@@ -131,13 +131,13 @@ void PipeBoard::serve() {
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
         Instance& instance = instances[woke - WAIT_OBJECT_0 - 1];
         Instance& other = instances[woke - WAIT_OBJECT_0 == 1 ? 1 : 0];
-        if (instance.state == Instance::State::Connecting && instance.connectedAtOnce) {
+        if (instance.state == Instance::State::kConnecting && instance.connectedAtOnce) {
             startRead(instance);
             continue;
         }
         DWORD bytes = 0;
         const bool ok = GetOverlappedResult(instance.pipe, &instance.request, &bytes, FALSE);
-        if (instance.state == Instance::State::Connecting) {
+        if (instance.state == Instance::State::kConnecting) {
             if (ok)
                 startRead(instance);
             else

@@ -41,11 +41,11 @@ public:
 private:
     // One duplex instance of the board's pipe, with its pending connect or read.
     struct Instance {
-        enum class State { Connecting, Reading };
+        enum class State { kConnecting, kReading };
         HANDLE pipe = INVALID_HANDLE_VALUE;
         HANDLE event = nullptr;
         OVERLAPPED request{};
-        State state = State::Connecting;
+        State state = State::kConnecting;
         bool connectedAtOnce = false;  // a host opened before the connect was asked for
         emulated::Bytes buffer = emulated::Bytes(4096);
     };

@@ -10,6 +10,8 @@
 namespace tarvex::wine {
 namespace {
 
+// The driver's class and names written out here on purpose, not taken from platform/driver.h: the
+// stand-in device registers itself as the real driver would, an independent check of the DLL.
 const GUID kInterfaceClass = {
     0x5354FA28, 0x6D14, 0x4E35, {0xA1, 0xF5, 0x75, 0xBB, 0x54, 0xE6, 0x03, 0x0F}};
 const char* const kInterfaceClassText = "{5354fa28-6d14-4e35-a1f5-75bb54e6030f}";

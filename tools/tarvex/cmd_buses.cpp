@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include "commands/packet.h"
 #include "errors.h"
 #include "session.h"
 #include "tarvex.h"
@@ -12,8 +13,6 @@
 namespace tarvex::cli {
 
 namespace {
-
-constexpr std::uint32_t kClockChipTimeoutMs = 100;
 
 // ---- raw I2C ---------------------------------------------------------------------------------
 
@@ -35,7 +34,7 @@ void i2cRead(Tool& tool, const I2cArgs& args) {
                             static_cast<std::uint8_t>(args.count), data.data(),
                             static_cast<std::uint8_t>(args.reg),
                             static_cast<std::uint8_t>(args.aux)),
-                 {what, 250, args.count});
+                 {what, commands::kTimeoutMs, args.count});
     tool.out().result({{"index", board.index()},
                        {"device", args.device},
                        {"register", args.reg},
@@ -120,7 +119,7 @@ void clockGet(Tool& tool, const ClockChip& chip, const ClockArgs& args) {
     requireReply(board.index(),
                  chip.get(board.index(), static_cast<std::uint8_t>(args.device),
                           static_cast<std::uint8_t>(args.reg), &value),
-                 {what, kClockChipTimeoutMs, 2});
+                 {what, commands::kClockChipTimeoutMs, commands::kClockChipReplyBytes});
     tool.out().result({{"index", board.index()},
                        {"device", args.device},
                        {"register", args.reg},
@@ -135,7 +134,7 @@ void clockSet(Tool& tool, const ClockChip& chip, const ClockArgs& args) {
     requireSent(board.index(),
                 chip.set(board.index(), static_cast<std::uint8_t>(args.device),
                          static_cast<std::uint8_t>(args.reg), static_cast<std::uint8_t>(args.value)),
-                {what, kClockChipTimeoutMs});
+                {what, commands::kClockChipTimeoutMs});
 }
 
 void addClockChip(Tool& tool, const ClockChip& chip) {
@@ -175,7 +174,7 @@ void mdioGet(Tool& tool, const MdioArgs& args) {
     requireReply(board.index(),
                  u_GetMDIO(board.index(), static_cast<std::uint8_t>(args.address),
                            static_cast<std::uint16_t>(args.reg), &value),
-                 {what, 250, 3});
+                 {what, commands::kTimeoutMs, commands::kRegisterReplyBytes});
     tool.out().result({{"index", board.index()},
                        {"address", args.address},
                        {"register", args.reg},

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "commands/packet.h"
 #include "errors.h"
 #include "session.h"
 #include "tarvex.h"
@@ -24,7 +25,7 @@ void calibGet(Tool& tool) {
     float values[CALIB_VALUE_COUNT] = {};
     clearLastError();
     requireReply(board.index(), u_GetScopeCalibValues(board.index(), values),
-                 {"calibration read", 250, 29});
+                 {"calibration read", commands::kTimeoutMs, commands::kCalibReplyBytes});
     tool.out().result(
         {{"index", board.index()}, {"values", std::vector<float>(values, values + CALIB_VALUE_COUNT)}},
         [&] {

@@ -8,7 +8,8 @@
 #include <fmt/format.h>
 
 #include "commands/capture.h"
-#include "commands/eye.h"
+#include "commands/eye_fold.h"
+#include "commands/packet.h"
 #include "errors.h"
 #include "eye_plot.h"
 #include "progress.h"
@@ -21,8 +22,6 @@ namespace tarvex::cli {
 
 namespace {
 
-constexpr std::uint32_t kPacketTimeoutMs = 250;
-
 Json statsRecord(const ScopeStats& stats, std::uint32_t packets) {
     return {{"packets", packets},         {"sampleCount", stats.sampleCount},
             {"okCount", stats.okCount},   {"shortCount", stats.shortCount},
@@ -34,7 +33,7 @@ void requireSomePackets(std::uint16_t index, const ScopeStats& stats, std::uint3
                         std::uint32_t lastErrorCode) {
     if (packets == 0 || stats.okCount + stats.shortCount > 0) return;
     throw ToolError(exchangeFailure(index, XFER_FAIL, lastErrorCode,
-                                    {"scope packet requests", kPacketTimeoutMs, SCOPE_PACKET_BYTES}));
+                                    {"scope packet requests", commands::kTimeoutMs, SCOPE_PACKET_BYTES}));
 }
 
 // Some packets failed or came back short: the data is written, but it is not all the board's.
@@ -230,7 +229,7 @@ void eye(Tool& tool, const EyeArgs& args) {
     record["maximum"] = range.maximum;
     if (picture) {
         record["output"] = args.output;
-        record["format"] = *format == PictureFormat::Png ? "png" : "svg";
+        record["format"] = *format == PictureFormat::kPng ? "png" : "svg";
         record["width"] = args.width;
         record["height"] = args.height;
     }

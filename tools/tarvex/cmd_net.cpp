@@ -1,6 +1,7 @@
 // tarvex net get/set: the board's IP address, subnet mask, gateway and MAC address.
 #include <fmt/format.h>
 
+#include "commands/packet.h"
 #include "errors.h"
 #include "session.h"
 #include "tarvex.h"
@@ -31,14 +32,15 @@ std::string readIp(std::uint16_t index, const IpSetting& setting) {
     Ipv4 address{};
     clearLastError();
     const std::string what = fmt::format("{} read", setting.what);
-    requireReply(index, setting.get(index, address.data()), {what, 250, 4});
+    requireReply(index, setting.get(index, address.data()), {what, commands::kTimeoutMs, commands::kIpAddressBytes});
     return formatIpv4(address);
 }
 
 std::string readMac(std::uint16_t index) {
     Mac address{};
     clearLastError();
-    requireReply(index, u_GetEthMACAddress(index, address.data()), {"MAC address read", 250, 6});
+    requireReply(index, u_GetEthMACAddress(index, address.data()), {"MAC address read", commands::kTimeoutMs,
+                                                             commands::kMacAddressBytes});
     return formatMac(address);
 }
 

@@ -1,6 +1,7 @@
 // tarvex status, tarvex port get/set/reset-fifo: the board's port registers and status flags.
 #include <fmt/format.h>
 
+#include "commands/packet.h"
 #include "errors.h"
 #include "session.h"
 #include "tarvex.h"
@@ -30,7 +31,8 @@ void status(Tool& tool) {
     clearLastError();
     const int result = u_GetStatus(board.index(), flags);
     // Three port reads: 1 when all were full, 2 when all were short, 0 for anything else.
-    requireReply(board.index(), result, {"status read of ports 3, 2 and 4", 250, 3});
+    requireReply(board.index(), result, {"status read of ports 3, 2 and 4", commands::kTimeoutMs,
+                                         commands::kRegisterReplyBytes});
 
     Json record = {{"index", board.index()}, {"flags", Json::array()}};
     for (int i = 0; i < 4; ++i) {
@@ -49,7 +51,8 @@ void portGet(Tool& tool, unsigned port) {
     std::uint16_t value = 0;
     clearLastError();
     const int result = u_GetPort(board.index(), static_cast<std::uint8_t>(port), &value);
-    requireReply(board.index(), result, {fmt::format("read of port {}", port), 250, 3});
+    requireReply(board.index(), result, {fmt::format("read of port {}", port), commands::kTimeoutMs,
+                                         commands::kRegisterReplyBytes});
     tool.out().result({{"index", board.index()}, {"port", port}, {"value", value}},
                       [&] { Output::line(hexWord(value)); });
 }
@@ -68,7 +71,8 @@ void resetFifo(Tool& tool) {
     BoardSession board(tool.options().index);
     clearLastError();
     // A read of port 3 and two writes: 1 only when all three went through.
-    requireSent(board.index(), u_ResetFIFO(board.index()), {"FIFO reset of port 3", 250, 3});
+    requireSent(board.index(), u_ResetFIFO(board.index()), {"FIFO reset of port 3", commands::kTimeoutMs,
+                                                        commands::kRegisterReplyBytes});
 }
 
 struct PortArgs {

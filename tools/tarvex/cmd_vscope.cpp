@@ -4,8 +4,9 @@
 
 #include <fmt/format.h>
 
+#include "commands/packet.h"
+#include "commands/vscope.h"
 #include "errors.h"
-#include "platform/platform.h"
 #include "progress.h"
 #include "session.h"
 #include "tarvex.h"
@@ -16,11 +17,6 @@ namespace tarvex::cli {
 
 namespace {
 
-// The board needs this long to build a VScope eye, and a little time after each page.
-constexpr std::uint32_t kSettleMs = 1500;
-constexpr std::uint32_t kPageGapMs = 25;
-constexpr std::uint32_t kSettleStepMs = 100;
-
 // The temperature byte is whole degrees Celsius, two's complement: the VSC device reports
 // below-zero readings on a cold start.
 int temperatureOf(std::uint8_t reading) { return static_cast<std::int8_t>(reading); }
@@ -28,35 +24,45 @@ int temperatureOf(std::uint8_t reading) { return static_cast<std::int8_t>(readin
 int readTemperature(std::uint16_t index) {
     std::uint8_t reading = 0;
     clearLastError();
-    requireReply(index, u_GetVSCTemp(index, &reading), {"temperature read", 250, 2});
+    requireReply(index, u_GetVSCTemp(index, &reading),
+                 {"temperature read", commands::kTimeoutMs, commands::kTemperatureReplyBytes});
     return temperatureOf(reading);
 }
 
-// The VScope sequence: generate, let the board build the eye, read its sixteen pages.  Run here
-// step by step rather than through u_GetVScopeSamples so that a person sees it progress and can
-// stop it; the steps, pages and pauses are the same.
-std::array<std::uint8_t, VSCOPE_EYE_BYTES> readVScopeEye(std::uint16_t index) {
+// The library's VScope sequence, with its steps shown as they pass; the first failed step or a
+// Ctrl-C stops it.
+std::array<std::uint8_t, VSCOPE_EYE_BYTES> readEye(std::uint16_t index) {
+    using Kind = commands::VScopeStep::Kind;
     std::array<std::uint8_t, VSCOPE_EYE_BYTES> eye{};
     Progress progress("vscope", VSCOPE_PAGE_COUNT, "pages");
+    std::string failure;   // the sentence for the step that failed
+    std::string stoppedAt;  // where a Ctrl-C stopped the sequence
 
     clearLastError();
-    requireSent(index, u_GenerateVScopeEye(index), {"VScope eye request"});
-    for (std::uint32_t waited = 0; waited < kSettleMs; waited += kSettleStepMs) {
-        progress.phase(fmt::format("building the eye, {:.1f} s", (kSettleMs - waited) / 1000.0));
-        platform::backend().sleep(std::min(kSettleStepMs, kSettleMs - waited));
-        if (interrupted()) throw ToolError("interrupted while the board built the eye", kExitInterrupted);
-    }
-    for (std::uint8_t page = 1; page <= VSCOPE_PAGE_COUNT; ++page) {
+    commands::readVScopeEye(index, eye.data(), [&](const commands::VScopeStep& step) {
+        if (step.kind == Kind::kGenerate && step.result != 1) {
+            failure = exchangeFailure(index, XFER_FAIL, lastError(), {"VScope eye request"});
+            return false;
+        }
+        if (step.kind == Kind::kPage && step.result != XFER_OK) {
+            const std::string what = fmt::format("read of VScope page {}", step.done);
+            failure = exchangeFailure(index, step.result, lastError(),
+                                      {what, commands::kTimeoutMs, VSCOPE_PAGE_SIZE});
+            return false;
+        }
+        if (step.kind != Kind::kPage) {
+            const std::uint32_t waited = step.kind == Kind::kSettle ? step.done : 0;
+            progress.phase(fmt::format("building the eye, {:.1f} s",
+                                       (commands::VSCOPE_SETTLE_MS - waited) / 1000.0));
+            if (interrupted()) stoppedAt = "while the board built the eye";
+        } else if (step.kind == Kind::kPage && !progress.update(step.done)) {
+            stoppedAt = fmt::format("after {} of {} pages", step.done, step.total);
+        }
         clearLastError();
-        const int result = u_GetVScopePacket(index, eye.data() + VSCOPE_PAGE_SIZE * (page - 1),
-                                             VSCOPE_PAGE_SIZE, page);
-        const std::string what = fmt::format("read of VScope page {}", page);
-        requireReply(index, result, {what, 250, VSCOPE_PAGE_SIZE});
-        platform::backend().sleep(kPageGapMs);
-        if (!progress.update(page))
-            throw ToolError(fmt::format("interrupted after {} of {} pages", page, VSCOPE_PAGE_COUNT),
-                            kExitInterrupted);
-    }
+        return stoppedAt.empty();
+    });
+    if (!failure.empty()) throw ToolError(failure);
+    if (!stoppedAt.empty()) throw ToolError("interrupted " + stoppedAt, kExitInterrupted);
     return eye;
 }
 
@@ -69,7 +75,7 @@ void vscope(Tool& tool, const VScopeArgs& args) {
     std::optional<OutputFile> file;
     if (!args.output.empty()) file.emplace(args.output, true);
 
-    const auto eye = readVScopeEye(board.index());
+    const auto eye = readEye(board.index());
     const int temperature = readTemperature(board.index());
     if (file) {
         std::fwrite(eye.data(), 1, eye.size(), file->get());

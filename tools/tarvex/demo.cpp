@@ -8,6 +8,7 @@
 #include "emulated/world.h"
 #include "errors.h"
 #include "values.h"
+#include "platform/driver.h"
 #include "platform/platform.h"
 
 namespace tarvex::cli {
@@ -31,11 +32,11 @@ void injectFault(emulated::Board& board, const std::string& fault) {
     constexpr std::size_t kEveryRequest = 10000;
     if (fault.empty() || fault == "none") return;
     if (fault == "no-reply") {
-        board.injectFaults(kEveryRequest, {FaultKind::NoReply});
+        board.injectFaults(kEveryRequest, {FaultKind::kNoReply});
     } else if (fault == "short-reply") {
-        board.injectFaults(kEveryRequest, {FaultKind::ShortReply, 1});
+        board.injectFaults(kEveryRequest, {FaultKind::kShortReply, 1});
     } else if (fault == "unplug") {
-        board.injectFault({FaultKind::Unplug});
+        board.injectFault({FaultKind::kUnplug});
     } else if (fault != "busy") {
         throw UsageError(fmt::format(
             "unknown demo fault '{}' (none, no-reply, short-reply, unplug, busy)", fault));
@@ -45,8 +46,8 @@ void injectFault(emulated::Board& board, const std::string& fault) {
 }  // namespace
 
 Demo::Demo(const GlobalOptions& options)
-    : state_(std::make_unique<State>(options.demoVirtualClock ? emulated::ClockMode::Virtual
-                                                              : emulated::ClockMode::RealTime)) {
+    : state_(std::make_unique<State>(options.demoVirtualClock ? emulated::ClockMode::kVirtual
+                                                              : emulated::ClockMode::kRealTime)) {
     std::istringstream devices(options.demoDevices);
     std::string device;
     while (std::getline(devices, device, ',')) {
@@ -76,7 +77,7 @@ Demo::Demo(const GlobalOptions& options)
             }
         } else if (device == "other") {
             // Another device of the same driver: it takes a member index but is no board.
-            state_->world.plugDevice(0x04D8, 0x000C);
+            state_->world.plugDevice(driver::kBoardVendorId, 0x000C);
         } else if (!device.empty() && device != "none") {
             throw UsageError(fmt::format("unknown demo device '{}' (board, other, none)", device));
         }

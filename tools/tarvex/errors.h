@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "commands/packet.h"
+
 namespace tarvex::cli {
 
 // Exit statuses, as scripts see them.
@@ -36,7 +38,7 @@ public:
 // One exchange with a board, as the sentences name it.
 struct Exchange {
     std::string_view what;       // "ping", "read of port 3", ...
-    std::uint32_t timeoutMs = 250;
+    std::uint32_t timeoutMs = commands::kTimeoutMs;
     std::uint32_t replyBytes = 0;  // a reply of this many bytes is expected (0: none)
 };
 

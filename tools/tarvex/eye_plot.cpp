@@ -188,15 +188,15 @@ void setFont(cairo_t* cr, double size, bool bold = false) {
     cairo_set_font_size(cr, size);
 }
 
-enum class Align { Left, Centre, Right };
+enum class Align { kLeft, kCentre, kRight };
 
 // Text whose baseline starts, centres or ends at (x, y).
-void text(cairo_t* cr, double x, double y, const std::string& s, Align align = Align::Left) {
+void text(cairo_t* cr, double x, double y, const std::string& s, Align align = Align::kLeft) {
     cairo_text_extents_t extents;
     cairo_text_extents(cr, s.c_str(), &extents);
     double at = x - extents.x_bearing;
-    if (align == Align::Centre) at = x - extents.x_bearing - extents.width / 2;
-    if (align == Align::Right) at = x - extents.x_bearing - extents.width;
+    if (align == Align::kCentre) at = x - extents.x_bearing - extents.width / 2;
+    if (align == Align::kRight) at = x - extents.x_bearing - extents.width;
     cairo_move_to(cr, at, y);
     cairo_show_text(cr, s.c_str());
 }
@@ -296,14 +296,14 @@ void drawAxes(cairo_t* cr, const Axes& axes, const EyeData& eye) {
         cairo_move_to(cr, x, plot.bottom());
         cairo_line_to(cr, x, plot.bottom() + 5);
         cairo_stroke(cr);
-        text(cr, x, plot.bottom() + 8 + labelHeight, fmt::format("{:g}", h / 2.0), Align::Centre);
+        text(cr, x, plot.bottom() + 8 + labelHeight, fmt::format("{:g}", h / 2.0), Align::kCentre);
     }
     for (const double code : axes.yTicks()) {
         const double y = axes.y(code);
         cairo_move_to(cr, plot.left - 5, y);
         cairo_line_to(cr, plot.left, y);
         cairo_stroke(cr);
-        text(cr, plot.left - 8, y + labelHeight / 2 - 1, fmt::format("{:g}", code), Align::Right);
+        text(cr, plot.left - 8, y + labelHeight / 2 - 1, fmt::format("{:g}", code), Align::kRight);
     }
 
     // Axis titles.
@@ -311,11 +311,11 @@ void drawAxes(cairo_t* cr, const Axes& axes, const EyeData& eye) {
     setColour(cr, kText);
     text(cr, plot.left + plot.width / 2, plot.bottom() + 20 + 2 * labelHeight,
          fmt::format("time in unit intervals (1 UI = {})", durationText(1.0 / eye.dataRate)),
-         Align::Centre);
+         Align::kCentre);
     cairo_save(cr);
     cairo_translate(cr, plot.left - 58, plot.top + plot.height / 2);
     cairo_rotate(cr, -std::numbers::pi / 2);
-    text(cr, 0, 0, "sample code (12 bits)", Align::Centre);
+    text(cr, 0, 0, "sample code (12 bits)", Align::kCentre);
     cairo_restore(cr);
 }
 
@@ -339,7 +339,7 @@ void drawColourBar(cairo_t* cr, const Rect& plot, const Density& d) {
 
     setFont(cr, 12);
     setColour(cr, kText);
-    text(cr, bar.left + bar.width / 2, plot.top + 10, "hits", Align::Centre);
+    text(cr, bar.left + bar.width / 2, plot.top + 10, "hits", Align::kCentre);
     setColour(cr, kDimText);
     const double h = textHeight(cr);
     text(cr, bar.right() + 6, bar.top + h, fmt::format("{}", d.maxHits));
@@ -357,14 +357,14 @@ void drawTitle(cairo_t* cr, const EyeData& eye, double width) {
     text(cr, width / 2, 32,
          fmt::format("Eye diagram: {} data, {} sampling", formatRate(eye.dataRate, "b/s"),
                      formatRate(eye.sampleRate, "S/s")),
-         Align::Centre);
+         Align::kCentre);
     setFont(cr, 13);
     setColour(cr, kDimText);
     text(cr, width / 2, 54,
          fmt::format("{} samples from {} packets: {} ok, {} short, {} failed",
                      eye.stats.sampleCount, eye.packets, eye.stats.okCount, eye.stats.shortCount,
                      eye.stats.failCount),
-         Align::Centre);
+         Align::kCentre);
 }
 
 void drawPicture(cairo_t* cr, const EyeData& eye, PictureSize size) {
@@ -402,8 +402,8 @@ PictureFormat pictureFormatOf(const std::string& path) {
     std::string extension = dot == std::string::npos ? "" : path.substr(dot + 1);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension == "png") return PictureFormat::Png;
-    if (extension == "svg") return PictureFormat::Svg;
+    if (extension == "png") return PictureFormat::kPng;
+    if (extension == "svg") return PictureFormat::kSvg;
     throw UsageError(fmt::format("the picture's file name must end in .png or .svg: {}", path));
 }
 
@@ -418,7 +418,7 @@ struct FontCachesRelease {
 
 void drawEye(const EyeData& eye, const std::string& path, PictureFormat format, PictureSize size) {
     const FontCachesRelease release;
-    if (format == PictureFormat::Png) {
+    if (format == PictureFormat::kPng) {
         Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, size.width, size.height),
                         cairo_surface_destroy);
         {

@@ -23,7 +23,7 @@ struct EyeData {
     ScopeStats stats{};
 };
 
-enum class PictureFormat { Png, Svg };
+enum class PictureFormat { kPng, kSvg };
 
 struct PictureSize {
     int width = 1000;

@@ -78,10 +78,10 @@ std::string missingBoardSentence(std::uint32_t index, const std::vector<Interfac
 }
 
 BoardSession::BoardSession(std::uint32_t index) : index_(static_cast<std::uint16_t>(index)) {
-    if (index >= kBoardIndexCount)
+    if (index >= port::kPortCount)
         throw UsageError(fmt::format("board index {} is out of range: boards are reached at "
                                      "indexes 0 to {}",
-                                     index, kBoardIndexCount - 1));
+                                     index, port::kPortCount - 1));
     const auto found = listInterfaces();
     bool present = false;
     for (const auto& info : found) present = present || (info.index == index && info.board);

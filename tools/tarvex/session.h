@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "port/port_table.h"
+
 namespace tarvex::cli {
 
 // One device interface of the driver's class, at its member index.
@@ -16,9 +18,6 @@ struct InterfaceInfo {
 
 // Every interface of the driver's class present now, in member-index order.
 std::vector<InterfaceInfo> listInterfaces();
-
-// The board indexes the tool can open (those among the port table's rows).
-constexpr std::uint32_t kBoardIndexCount = 32;
 
 // Why there is no usable board at `index`, as a sentence ("no board at index 3: 1 board found,
 // at index 0").

@@ -31,7 +31,7 @@ std::optional<double> eyeFoldStep(double dataRate, double sampleRate);
 // operations in the same order, only several samples at once); Best picks the widest the CPU
 // has, and so does a unit this CPU or build lacks.  The others exist for the tests and
 // benchmarks that compare them.
-enum class FoldUnit { Best, Scalar, Sse2, Avx2, Avx512 };
+enum class FoldUnit { kBest, kScalar, kSse2, kAvx2, kAvx512 };
 bool foldUnitAvailable(FoldUnit unit);
 
 // Folds `count` samples in place: finds the range (zeros count for the maximum only), works out
@@ -41,6 +41,6 @@ bool foldUnitAvailable(FoldUnit unit);
 // Samples with no nonzero value keep their zeros and use 0 as the minimum, so the width is 0
 // for xScale 0..10.  Two linear passes, no allocation.
 EyeRange foldEye(std::uint16_t* eyeY, std::uint16_t* eyeX, std::uint32_t count, double dataRate,
-                 double sampleRate, std::uint16_t xScale, FoldUnit unit = FoldUnit::Best);
+                 double sampleRate, std::uint16_t xScale, FoldUnit unit = FoldUnit::kBest);
 
 }  // namespace tarvex::commands
