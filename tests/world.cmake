@@ -4,4 +4,5 @@ tarvex_test(tarvex_world_tests
   emulated_transfer_test.cpp
   emulated_devices_test.cpp
   emulated_board_test.cpp
+  demo_config_test.cpp
 )

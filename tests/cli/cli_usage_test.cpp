@@ -148,13 +148,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{{"eye"}, "say where the eye goes", "tarvex eye"},
         BadArguments{{"eye", "-o", "eye.gif"}, "must end in .png or .svg", "tarvex eye"},
         BadArguments{{"eye", "--data-rate", "fast", "-o", "eye.png"}, "fast", "tarvex eye"},
-        BadArguments{{"eye", "--data-rate", "1.25X", "-o", "eye.png"}, "X unit not recognized",
-                     "tarvex eye"},
+        BadArguments{{"eye", "--data-rate", "1.25X", "-o", "eye.png"},
+                     "not a rate (like 1.25G, 99MHz or 1.25e9): 1.25X", "tarvex eye"},
         BadArguments{{"eye", "--sample-rate", "-5M", "-o", "eye.png"}, "--sample-rate",
                      "tarvex eye"},
         BadArguments{{"eye", "--data-rate", "1e300", "--sample-rate", "1", "-o", "eye.png"},
                      "gives no eye", "tarvex eye"},
-        BadArguments{{"--demo-fault", "melt", "ping"}, "unknown demo fault 'melt'",
+        BadArguments{{"--demo-fault", "melt", "ping"},
+                     "--demo-fault: give none, no-reply, short-reply, unplug or busy", "tarvex ping"},
+        BadArguments{{"--demo-jitter", "8q", "ping"}, "--demo-jitter: give a time from 0 to 1 us",
                      "tarvex ping"}));
 
 TEST(ToolRejectsBadArguments, AnEyeForARealBoardNeedsTheSignalsRates) {

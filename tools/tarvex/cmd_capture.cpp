@@ -152,8 +152,8 @@ void eye(Tool& tool, const EyeArgs& args) {
     double dataRate = args.dataRate;
     double sampleRate = args.sampleRate;
     if (tool.options().demo) {
-        if (dataRate == 0) dataRate = tool.options().demoDataRate;
-        if (sampleRate == 0) sampleRate = tool.options().demoSampleRate;
+        if (dataRate == 0) dataRate = tool.options().demoConfig.firmware.signal.dataRate;
+        if (sampleRate == 0) sampleRate = tool.options().demoConfig.firmware.signal.sampleRate;
     }
     if (dataRate == 0 || sampleRate == 0)
         throw UsageError("give the signal's rates: --data-rate and --sample-rate (the demo board's "

@@ -1,89 +1,72 @@
 #include "demo.h"
 
-#include <sstream>
-
 #include <fmt/format.h>
 
-#include "emulated/demo/demo_firmware.h"
-#include "emulated/world.h"
-#include "errors.h"
-#include "values.h"
-#include "platform/driver.h"
+#include "emulated/demo_world.h"
 #include "platform/platform.h"
 
 namespace tarvex::cli {
 
 namespace emulated = tarvex::emulated;
 
-double demoDataRate() { return emulated::demo::SignalOptions{}.dataRate; }
-double demoSampleRate() { return emulated::demo::SignalOptions{}.sampleRate; }
-
-struct Demo::State {
-    explicit State(emulated::ClockMode mode) : world(mode) {}
-    emulated::World world;
-    std::unique_ptr<platform::ScopedBackend> use;
-};
-
 namespace {
 
-// The fault every request to a demo board shows (--demo-fault, for the tool's tests).
-void injectFault(emulated::Board& board, const std::string& fault) {
-    using emulated::FaultKind;
-    constexpr std::size_t kEveryRequest = 10000;
-    if (fault.empty() || fault == "none") return;
-    if (fault == "no-reply") {
-        board.injectFaults(kEveryRequest, {FaultKind::kNoReply});
-    } else if (fault == "short-reply") {
-        board.injectFaults(kEveryRequest, {FaultKind::kShortReply, 1});
-    } else if (fault == "unplug") {
-        board.injectFault({FaultKind::kUnplug});
-    } else if (fault != "busy") {
-        throw UsageError(fmt::format(
-            "unknown demo fault '{}' (none, no-reply, short-reply, unplug, busy)", fault));
-    }
+// Options kept out of --help: what the tool's own tests plug and break.
+bool hidden(std::string_view key) { return key == "devices" || key == "fault"; }
+
+// The current value of a signal option, for --help.
+std::string defaultText(std::string_view key, const emulated::DemoConfig& config) {
+    const auto& signal = config.firmware.signal;
+    if (key == "data-rate") return fmt::format("{:g}", signal.dataRate);
+    if (key == "sample-rate") return fmt::format("{:g}", signal.sampleRate);
+    if (key == "noise") return fmt::format("{:g}", signal.noiseRms);
+    if (key == "jitter") return fmt::format("{:g}", signal.jitterRms);
+    if (key == "rise") return fmt::format("{:g}", signal.riseTime);
+    if (key == "levels") return fmt::format("{:g},{:g}", signal.lowLevel, signal.highLevel);
+    if (key == "boards") return std::to_string(config.boards);
+    return {};
 }
 
 }  // namespace
 
-Demo::Demo(const GlobalOptions& options)
-    : state_(std::make_unique<State>(options.demoVirtualClock ? emulated::ClockMode::kVirtual
-                                                              : emulated::ClockMode::kRealTime)) {
-    std::istringstream devices(options.demoDevices);
-    std::string device;
-    while (std::getline(devices, device, ',')) {
-        if (device == "board") {
-            emulated::demo::DemoOptions demo;
-            demo.signal.dataRate = options.demoDataRate;
-            demo.signal.sampleRate = options.demoSampleRate;
-            auto& board = state_->world.plugBoard(emulated::makeDemoFirmware(demo));
-            injectFault(board, options.demoFault);
-            if (options.demoFault == "busy") {
-                // Another program holds the board's host-to-device pipe, and the driver lets
-                // one program at a time open a pipe.
-                state_->world.setExclusiveOpen(true);
-                const auto path = state_->world.interfacePath(state_->world.idOf(board)) +
-                                  TARVEX_BOARD_PIPE;
-                state_->world.createFile(path.c_str(), platform::kGenericWrite, 0,
-                                         platform::kOpenExisting,
-                                         platform::kFileFlagOverlapped |
-                                             platform::kFileAttributeNormal);
-            }
-            if (options.demoTrace) {
-                const std::size_t position = state_->world.interfaceCount() - 1;
-                board.onReceive = [position](const emulated::Transfer& transfer) {
-                    fmt::print(stderr, "demo board {} received {} bytes: {}\n", position,
-                               transfer.bytes.size(), hexBytes(transfer.bytes));
-                };
-            }
-        } else if (device == "other") {
-            // Another device of the same driver: it takes a member index but is no board.
-            state_->world.plugDevice(driver::kBoardVendorId, 0x000C);
-        } else if (!device.empty() && device != "none") {
-            throw UsageError(fmt::format("unknown demo device '{}' (board, other, none)", device));
+void addDemoOptions(CLI::App& app, emulated::DemoConfig& config) {
+    for (const emulated::DemoOptionInfo& info : emulated::demoOptions()) {
+        const std::string key(info.key);
+        const std::string name = fmt::format("--demo-{}", info.flag);
+        const std::string help = fmt::format("The demo's {} (with --demo)", info.help);
+        CLI::Option* option;
+        if (key == "trace") {
+            option = app.add_flag_callback(
+                name, [&config] { emulated::setDemoOption(config, "trace", "1"); }, help);
+        } else {
+            option = app.add_option_function<std::string>(
+                name,
+                [&config, key](const std::string& value) {
+                    if (auto error = emulated::setDemoOption(config, key, value))
+                        throw CLI::ValidationError(fmt::format("--demo-{}", key),
+                                                   "give " + error->accepted);
+                },
+                help);
+            option->type_name(std::string(info.valueName));
+            if (const auto text = defaultText(key, config); !text.empty())
+                option->default_str(text);
         }
+        option->group(hidden(key) ? "" : "Demo board");
     }
-    state_->use = std::make_unique<platform::ScopedBackend>(state_->world);
+    // For the tool's own tests, as clock=virtual.
+    app.add_flag_callback(
+           "--demo-virtual-clock",
+           [&config] { emulated::setDemoOption(config, "clock", "virtual"); })
+        ->group("");
 }
+
+struct Demo::State {
+    explicit State(const emulated::DemoConfig& config) : demo(config), use(demo.world()) {}
+    emulated::DemoWorld demo;
+    platform::ScopedBackend use;
+};
+
+Demo::Demo(const emulated::DemoConfig& config) : state_(std::make_unique<State>(config)) {}
 
 Demo::~Demo() = default;
 

@@ -4,19 +4,21 @@
 
 #include <memory>
 
-#include "tool.h"
+#include <CLI/CLI.hpp>
+
+#include "emulated/demo_config.h"
 
 namespace tarvex::cli {
 
-// The demo board's signal when nothing else is asked for: the rates `eye` folds with by default.
-double demoDataRate();
-double demoSampleRate();
+// The --demo-... options, one for each option of the demo grammar (the same words and values as
+// TARVEX_DEMO), setting `config` as they are parsed.
+void addDemoOptions(CLI::App& app, emulated::DemoConfig& config);
 
 class Demo {
 public:
-    // Plugs the devices the options ask for (one demo board by default) into an emulated world
-    // and makes that world the library's backend until the Demo is destroyed.
-    explicit Demo(const GlobalOptions& options);
+    // Plugs the devices `config` asks for into an emulated world and makes that world the
+    // library's backend until the Demo is destroyed.
+    explicit Demo(const emulated::DemoConfig& config);
     ~Demo();
     Demo(const Demo&) = delete;
     Demo& operator=(const Demo&) = delete;

@@ -63,9 +63,6 @@ std::string commandPath(const CLI::App* command) {
 }  // namespace
 
 Tool::Tool() : app_(kDescription, "tarvex") {
-    options_.demoDataRate = demoDataRate();
-    options_.demoSampleRate = demoSampleRate();
-
     app_.set_version_flag("--version", versionText(), "Print the tool's and the library's versions");
     app_.require_subcommand(1);
     // Global options are also taken after the subcommand: `tarvex ping -i 1 --json`.
@@ -79,24 +76,7 @@ Tool::Tool() : app_(kDescription, "tarvex") {
     app_.add_flag("--json", options_.json, "Print results as JSON, one line per result");
     app_.add_flag("--demo", options_.demo,
                   "Run against the emulated demo board (no board or driver needed)");
-    app_.add_option("--demo-data-rate", options_.demoDataRate,
-                    "The demo board's data rate (with --demo)")
-        ->type_name("RATE")
-        ->transform(rateWithUnit())
-        ->check(positive())
-        ->capture_default_str();
-    app_.add_option("--demo-sample-rate", options_.demoSampleRate,
-                    "The demo board's equivalent-time sample rate (with --demo)")
-        ->type_name("RATE")
-        ->transform(rateWithUnit())
-        ->check(positive())
-        ->capture_default_str();
-    app_.add_flag("--demo-trace", options_.demoTrace,
-                  "Show every transfer the demo board receives (on standard error)");
-    // For the tool's own tests: an empty group keeps them out of --help.
-    app_.add_flag("--demo-virtual-clock", options_.demoVirtualClock)->group("");
-    app_.add_option("--demo-devices", options_.demoDevices)->group("");
-    app_.add_option("--demo-fault", options_.demoFault)->group("");
+    addDemoOptions(app_, options_.demoConfig);
 
     addDiscoveryCommands(*this);
     addSystemCommands(*this);
@@ -152,7 +132,7 @@ int Tool::run(int argc, char** argv) {
     }
     try {
         std::unique_ptr<Demo> demo;
-        if (options_.demo) demo = std::make_unique<Demo>(options_);
+        if (options_.demo) demo = std::make_unique<Demo>(options_.demoConfig);
         installInterruptHandler();
         keepResultsApart();
         action->second(*this);

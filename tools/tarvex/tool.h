@@ -13,6 +13,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "emulated/demo_config.h"
 #include "output.h"
 
 namespace tarvex::cli {
@@ -21,13 +22,7 @@ struct GlobalOptions {
     std::uint32_t index = 0;  // -i: the board's member index
     bool json = false;        // --json
     bool demo = false;        // --demo: the emulated demo board in real time
-    double demoDataRate = 0;    // the demo board's signal (set from the demo's defaults)
-    double demoSampleRate = 0;
-    bool demoTrace = false;     // print every transfer the demo board receives
-    // For the tool's own tests, not shown in --help:
-    bool demoVirtualClock = false;        // the demo on a virtual clock: sleeps cost nothing
-    std::string demoDevices = "board";    // what is plugged, in member-index order
-    std::string demoFault;                // a fault the demo board shows on every request
+    emulated::DemoConfig demoConfig;  // --demo-...: what the demo world holds
 };
 
 class Tool;

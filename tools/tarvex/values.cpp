@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <map>
 
 #include <fmt/format.h>
+
+#include "common/quantity.h"
 
 namespace tarvex::cli {
 
@@ -32,19 +33,15 @@ const CLI::Validator& wordRange() {
 }
 
 const CLI::Validator& rateWithUnit() {
-    // Case matters: m is milli nowhere here, but M and G must not be confused with anything.
-    static const CLI::Validator units = [] {
-        std::map<std::string, double> mapping;
-        const std::pair<const char*, double> prefixes[] = {
-            {"", 1.0}, {"k", 1e3}, {"M", 1e6}, {"G", 1e9}, {"T", 1e12}};
-        for (const auto& [prefix, factor] : prefixes) {
-            for (const char* unit : {"Hz", "bps", "sps", "Sps"})
-                mapping[std::string(prefix) + unit] = factor;
-            if (*prefix != '\0') mapping[prefix] = factor;
-        }
-        return CLI::AsNumberWithUnit(mapping, CLI::AsNumberWithUnit::CASE_SENSITIVE, "UNIT")
-            .description("");
-    }();
+    // The demo library's TARVEX_DEMO reads rates the same way (common/quantity.h).
+    static const CLI::Validator units(
+        [](std::string& text) -> std::string {
+            const auto rate = common::parseRate(text);
+            if (!rate) return "not a rate (like 1.25G, 99MHz or 1.25e9): " + text;
+            text = fmt::format("{:.17g}", *rate);
+            return "";
+        },
+        "", "RATE");
     return units;
 }
 

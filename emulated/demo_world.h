@@ -1,0 +1,29 @@
+// An emulated world set up as a DemoConfig asks: its devices plugged in member-index order,
+// each board running the demo firmware with the config's signal, its fault and its trace.  The
+// tool's --demo and the demo library both make theirs here.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "emulated/demo_config.h"
+#include "emulated/world.h"
+
+namespace tarvex::emulated {
+
+class DemoWorld {
+public:
+    explicit DemoWorld(const DemoConfig& config);
+    DemoWorld(const DemoWorld&) = delete;
+    DemoWorld& operator=(const DemoWorld&) = delete;
+
+    World& world() { return world_; }
+    // The demo boards, in member-index order.
+    const std::vector<Board*>& boards() const { return boards_; }
+
+private:
+    World world_;
+    std::vector<Board*> boards_;
+};
+
+}  // namespace tarvex::emulated
