@@ -18,6 +18,8 @@ public:
     DemoWorld& operator=(const DemoWorld&) = delete;
 
     World& world() { return world_; }
+    // The backend the library is to use: the world.
+    platform::Backend& backend() { return world_; }
     // The demo boards, in member-index order.
     const std::vector<Board*>& boards() const { return boards_; }
 
