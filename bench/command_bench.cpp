@@ -11,6 +11,7 @@
 #include "bench/bench_world.h"
 #include "bench/benchmarks.h"
 #include "bench/figures.h"
+#include "platform/export_lock.h"
 #include "tarvex.h"
 
 namespace tarvex::bench {
@@ -106,6 +107,17 @@ void bareSetPort(benchmark::State& state) {
     }
 }
 
+// ---- the export lock ---------------------------------------------------------------------------
+
+// The lock one command takes, uncontended (the primitives and pipe transfers inside it take
+// none of their own).
+void exportLock(benchmark::State& state) {
+    for (auto _ : state) {
+        const platform::ExportLock command;
+        benchmark::ClobberMemory();
+    }
+}
+
 }  // namespace
 
 void registerCommandBenchmarks() {
@@ -131,6 +143,13 @@ void registerCommandBenchmarks() {
                    .goal = 1.3,
                    .boundText = p.bareText});
     }
+    // What serialising the exports adds to one command.
+    benchmark::RegisterBenchmark("command/export-lock", exportLock);
+    addFigure({.title = "Export lock, taken once a command",
+               .measured = "command/export-lock",
+               .bound = {{"command/u_GetPort"}},
+               .goal = 0.05,
+               .boundText = "u_GetPort round trip"});
     // A get command's CPU time against 1% of a full-speed USB frame (1 ms).
     addFigure({.title = "u_GetPort CPU time",
                .measured = "command/u_GetPort",

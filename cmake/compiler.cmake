@@ -11,3 +11,13 @@ if(TARVEX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer (clang): the library under several threads at once.  Not with the other
+# sanitizers: the two cannot share a process.
+if(TARVEX_SANITIZE_THREAD)
+  if(TARVEX_SANITIZE)
+    message(FATAL_ERROR "TARVEX_SANITIZE_THREAD and TARVEX_SANITIZE cannot be combined")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

@@ -1,5 +1,6 @@
 // I2C transactions, the two clock chips' registers and MDIO registers, passed through unchanged.
 #include "commands/packet.h"
+#include "platform/export_lock.h"
 
 using namespace tarvex::commands;
 
@@ -34,6 +35,7 @@ int getClockChip(std::uint16_t index, std::uint8_t chip, std::uint8_t device, st
 extern "C" int TARVEX_CALL u_I2C_Write(std::uint16_t index, std::uint8_t device,
                                        const std::uint8_t* buffer, std::uint8_t count,
                                        std::uint8_t reg, std::uint8_t aux) {
+    const tarvex::platform::ExportLock lock;
     // A null buffer is harmless only for a zero-byte write, which still goes out as before.
     if (buffer == nullptr && count != 0) return 0;
     CommandPacket& p = packet(CMD_I2C, DIR_SET);
@@ -49,6 +51,7 @@ extern "C" int TARVEX_CALL u_I2C_Write(std::uint16_t index, std::uint8_t device,
 extern "C" int TARVEX_CALL u_I2C_Read(std::uint16_t index, std::uint8_t device,
                                       std::uint8_t count, std::uint8_t* buffer, std::uint8_t reg,
                                       std::uint8_t aux) {
+    const tarvex::platform::ExportLock lock;
     if (buffer == nullptr && count != 0) return XFER_FAIL;  // refused without I/O
     CommandPacket& p = packet(CMD_I2C, DIR_GET);
     p.length = count;
@@ -61,26 +64,31 @@ extern "C" int TARVEX_CALL u_I2C_Read(std::uint16_t index, std::uint8_t device,
 
 extern "C" int TARVEX_CALL u_SetSi5326(std::uint16_t index, std::uint8_t device, std::uint8_t reg,
                                        std::uint8_t value) {
+    const tarvex::platform::ExportLock lock;
     return setClockChip(index, I2C_SI5326, device, reg, value);
 }
 
 extern "C" int TARVEX_CALL u_GetSi5326(std::uint16_t index, std::uint8_t device, std::uint8_t reg,
                                        std::uint8_t* value) {
+    const tarvex::platform::ExportLock lock;
     return getClockChip(index, I2C_SI5326, device, reg, value);
 }
 
 extern "C" int TARVEX_CALL u_SetSi5338(std::uint16_t index, std::uint8_t device, std::uint8_t reg,
                                        std::uint8_t value) {
+    const tarvex::platform::ExportLock lock;
     return setClockChip(index, I2C_SI5338, device, reg, value);
 }
 
 extern "C" int TARVEX_CALL u_GetSi5338(std::uint16_t index, std::uint8_t device, std::uint8_t reg,
                                        std::uint8_t* value) {
+    const tarvex::platform::ExportLock lock;
     return getClockChip(index, I2C_SI5338, device, reg, value);
 }
 
 extern "C" int TARVEX_CALL u_SetMDIO(std::uint16_t index, std::uint8_t mdioAddr,
                                      std::uint16_t reg, std::uint16_t value) {
+    const tarvex::platform::ExportLock lock;
     CommandPacket& p = packet(CMD_MDIO, DIR_SET);
     p.selector = mdioAddr;
     putWord(&p.payload[0], reg);
@@ -90,6 +98,7 @@ extern "C" int TARVEX_CALL u_SetMDIO(std::uint16_t index, std::uint8_t mdioAddr,
 
 extern "C" int TARVEX_CALL u_GetMDIO(std::uint16_t index, std::uint8_t mdioAddr,
                                      std::uint16_t reg, std::uint16_t* value) {
+    const tarvex::platform::ExportLock lock;
     if (value == nullptr) return XFER_FAIL;  // refused without I/O
     std::uint8_t RxBuff[8] = {};  // zeroed, so a short reply yields 0s, not stack bytes
     CommandPacket& p = packet(CMD_MDIO, DIR_GET);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "commands/packet.h"
+#include "platform/export_lock.h"
 
 using namespace tarvex::commands;
 
@@ -53,6 +54,7 @@ float decodeCalib(CalibEntry entry) {
 }  // namespace tarvex::commands
 
 extern "C" int TARVEX_CALL u_StoreScopeCalibValues(std::uint16_t index, const float* values) {
+    const tarvex::platform::ExportLock lock;
     if (values == nullptr) return 0;  // refused without I/O
     calibrationPacket(DIR_SET);
     std::uint8_t FData[kCalibBlockBytes];
@@ -65,6 +67,7 @@ extern "C" int TARVEX_CALL u_StoreScopeCalibValues(std::uint16_t index, const fl
 }
 
 extern "C" int TARVEX_CALL u_GetScopeCalibValues(std::uint16_t index, float* values) {
+    const tarvex::platform::ExportLock lock;
     if (values == nullptr) return XFER_FAIL;  // refused without I/O
     // Reply byte 0, then the 28-byte block.  Zeroed, so the values of a short or failed read
     // decode as 0 rather than from stack garbage.

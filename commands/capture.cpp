@@ -5,6 +5,7 @@
 
 #include "commands/packet.h"
 #include "commands/ports.h"
+#include "platform/export_lock.h"
 #include "platform/platform.h"
 
 using namespace tarvex::commands;
@@ -68,6 +69,7 @@ namespace tarvex::commands {
 
 int captureSamples(std::uint16_t index, std::uint16_t packets, std::uint16_t* samples,
                    ScopeStats* stats, const CaptureProgress& progress) {
+    const platform::ExportLock lock;
     // Reporting 1 here would pass a refused capture off as a run one.
     if (stats == nullptr || (samples == nullptr && packets != 0)) return 0;
     resetCounters(*stats);
@@ -89,6 +91,7 @@ int captureSamples(std::uint16_t index, std::uint16_t packets, std::uint16_t* sa
 
 int captureSamplesFast(std::uint16_t index, std::uint16_t packets, std::uint8_t* buffer,
                        ScopeStats* stats, const CaptureProgress& progress) {
+    const platform::ExportLock lock;
     if (stats == nullptr || (buffer == nullptr && packets != 0)) return 0;
     resetCounters(*stats);
     startCapture(index);
@@ -106,19 +109,23 @@ int captureSamplesFast(std::uint16_t index, std::uint16_t packets, std::uint8_t*
 }  // namespace tarvex::commands
 
 extern "C" int TARVEX_CALL u_GetScopePacket(std::uint16_t index, std::uint8_t* buffer) {
+    const tarvex::platform::ExportLock lock;
     return getPacket(index, CMD_SCOPE, buffer, SCOPE_PACKET_BYTES);
 }
 
 extern "C" int TARVEX_CALL u_GetScopePacketFast(std::uint16_t index, std::uint8_t* buffer) {
+    const tarvex::platform::ExportLock lock;
     return getPacket(index, CMD_SCOPE_FAST, buffer, kFastPacketBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetScopeSamples(std::uint16_t index, std::uint16_t packets,
                                              std::uint16_t* samples, ScopeStats* stats) {
+    const tarvex::platform::ExportLock lock;
     return captureSamples(index, packets, samples, stats);
 }
 
 extern "C" int TARVEX_CALL u_GetScopeSamplesFast(std::uint16_t index, std::uint16_t packets,
                                                  std::uint8_t* buffer, ScopeStats* stats) {
+    const tarvex::platform::ExportLock lock;
     return captureSamplesFast(index, packets, buffer, stats);
 }

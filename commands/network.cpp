@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "commands/packet.h"
+#include "platform/export_lock.h"
 
 using namespace tarvex::commands;
 
@@ -28,34 +29,42 @@ int getAddress(std::uint16_t index, std::uint8_t selector, std::uint8_t* bytes,
 }  // namespace
 
 extern "C" int TARVEX_CALL u_SetEthIPAddr(std::uint16_t index, const std::uint8_t* addr) {
+    const tarvex::platform::ExportLock lock;
     return setAddress(index, ETH_IP_ADDR, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetEthIPAddr(std::uint16_t index, std::uint8_t* addr) {
+    const tarvex::platform::ExportLock lock;
     return getAddress(index, ETH_IP_ADDR, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_SetEthIPMask(std::uint16_t index, const std::uint8_t* addr) {
+    const tarvex::platform::ExportLock lock;
     return setAddress(index, ETH_IP_MASK, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetEthIPMask(std::uint16_t index, std::uint8_t* addr) {
+    const tarvex::platform::ExportLock lock;
     return getAddress(index, ETH_IP_MASK, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_SetEthIPGateway(std::uint16_t index, const std::uint8_t* addr) {
+    const tarvex::platform::ExportLock lock;
     return setAddress(index, ETH_IP_GATEWAY, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetEthIPGateway(std::uint16_t index, std::uint8_t* addr) {
+    const tarvex::platform::ExportLock lock;
     return getAddress(index, ETH_IP_GATEWAY, addr, kIpAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_SetEthMACAddress(std::uint16_t index, const std::uint8_t* mac) {
+    const tarvex::platform::ExportLock lock;
     return setAddress(index, ETH_MAC_ADDR, mac, kMacAddressBytes);
 }
 
 extern "C" int TARVEX_CALL u_GetEthMACAddress(std::uint16_t index, std::uint8_t* mac) {
+    const tarvex::platform::ExportLock lock;
     if (mac == nullptr) return XFER_FAIL;
     // The only network command that writes the length byte; it stays 6 for later commands.
     outBuff.length = kMacAddressBytes;

@@ -2,6 +2,7 @@
 #include "commands/ports.h"
 
 #include "commands/packet.h"
+#include "platform/export_lock.h"
 #include "platform/platform.h"
 
 using namespace tarvex::commands;
@@ -30,6 +31,7 @@ int rewriteControlPort(std::uint16_t index, std::uint16_t setBits, std::uint16_t
 
 extern "C" int TARVEX_CALL u_SetPort(std::uint16_t index, std::uint8_t portNumber,
                                      std::uint16_t value) {
+    const tarvex::platform::ExportLock lock;
     CommandPacket& p = packet(CMD_PORT, DIR_SET);
     p.selector = portNumber;
     putWord(p.payload, value);
@@ -38,6 +40,7 @@ extern "C" int TARVEX_CALL u_SetPort(std::uint16_t index, std::uint8_t portNumbe
 
 extern "C" int TARVEX_CALL u_GetPort(std::uint16_t index, std::uint8_t portNumber,
                                      std::uint16_t* value) {
+    const tarvex::platform::ExportLock lock;
     if (value == nullptr) return XFER_FAIL;  // nowhere to put the register: refused, no I/O
     // Zeroed, so a short or failed read yields the bytes received and zeros, never stack garbage.
     std::uint8_t inBuff[8] = {};
@@ -49,6 +52,7 @@ extern "C" int TARVEX_CALL u_GetPort(std::uint16_t index, std::uint8_t portNumbe
 }
 
 extern "C" int TARVEX_CALL u_GetStatus(std::uint16_t index, std::uint8_t* statusFlags) {
+    const tarvex::platform::ExportLock lock;
     if (statusFlags == nullptr) return 0;  // refused without I/O
     // Results 0, 1 and 2 ANDed together: 1 only for three full reads, 2 for three short ones.
     std::uint16_t value = 0;
@@ -63,6 +67,7 @@ extern "C" int TARVEX_CALL u_GetStatus(std::uint16_t index, std::uint8_t* status
 }
 
 extern "C" int TARVEX_CALL u_ResetFIFO(std::uint16_t index) {
+    const tarvex::platform::ExportLock lock;
     // Port 3 is read once; both writes carry its other bits as read.
     std::uint16_t port3 = 0;
     std::uint8_t result = static_cast<std::uint8_t>(u_GetPort(index, kControlPort, &port3));

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "commands/packet.h"
+#include "platform/export_lock.h"
 #include "platform/platform.h"
 
 using namespace tarvex::commands;
@@ -36,12 +37,14 @@ std::uint16_t pageOffset(std::uint8_t pageLength, std::uint8_t page) {
 }  // namespace
 
 extern "C" int TARVEX_CALL u_GenerateVScopeEye(std::uint16_t index) {
+    const tarvex::platform::ExportLock lock;
     packet(CMD_VSCOPE, DIR_SET);  // bytes 2 to 63 go out as the last command left them
     return sendSet(index);
 }
 
 extern "C" int TARVEX_CALL u_GetVScopePacket(std::uint16_t index, std::uint8_t* reply,
                                              std::uint8_t pageLength, std::uint8_t page) {
+    const tarvex::platform::ExportLock lock;
     if (reply == nullptr && pageLength != 0) return XFER_FAIL;  // refused without I/O
     const std::uint16_t offset = pageOffset(pageLength, page);
     CommandPacket& p = packet(CMD_VSCOPE, DIR_GET);
@@ -55,6 +58,7 @@ extern "C" int TARVEX_CALL u_GetVScopePacket(std::uint16_t index, std::uint8_t* 
 namespace tarvex::commands {
 
 int readVScopeEye(std::uint16_t index, std::uint8_t* eyeBuffer, const VScopeProgress& progress) {
+    const platform::ExportLock lock;
     if (eyeBuffer == nullptr) return 0;  // refused without I/O
     const auto told = [&](VScopeStep::Kind kind, std::uint32_t done, std::uint32_t total,
                           int result) { return !progress || progress({kind, done, total, result}); };
@@ -76,10 +80,12 @@ int readVScopeEye(std::uint16_t index, std::uint8_t* eyeBuffer, const VScopeProg
 }  // namespace tarvex::commands
 
 extern "C" int TARVEX_CALL u_GetVScopeSamples(std::uint16_t index, std::uint8_t* eyeBuffer) {
+    const tarvex::platform::ExportLock lock;
     return readVScopeEye(index, eyeBuffer);
 }
 
 extern "C" int TARVEX_CALL u_GetVSCTemp(std::uint16_t index, std::uint8_t* temperature) {
+    const tarvex::platform::ExportLock lock;
     if (temperature == nullptr) return XFER_FAIL;  // refused without I/O
     // Zeroed, so a reply of fewer than two bytes reports 0 rather than stack garbage.
     std::uint8_t receive_buffer[kTemperatureReplyBytes + 1] = {};

@@ -58,7 +58,7 @@ Board::WriteOutcome Board::write(const std::uint8_t* data, std::size_t length, M
     }
 
     Transfer transfer{Bytes(data, data + length), now};
-    received_.push_back(transfer);
+    received_.push(transfer);
     if (onReceive) onReceive(transfer);
 
     std::vector<Reply> replies;

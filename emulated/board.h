@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "emulated/bounded_log.h"
 #include "emulated/firmware.h"
 #include "platform/driver.h"
 
@@ -55,9 +56,11 @@ public:
     const DeviceIdentity& identity() const { return identity_; }
     Firmware& firmware() { return *firmware_; }
 
-    // Every transfer received on the host-to-device pipe, in order.
-    const std::vector<Transfer>& received() const { return received_; }
+    // The transfers received on the host-to-device pipe, in order: the newest
+    // kDefaultRecordCapacity of them unless the capacity is raised.
+    const BoundedLog<Transfer>& received() const { return received_; }
     void clearReceived() { received_.clear(); }
+    void setRecordCapacity(std::size_t transfers) { received_.setCapacity(transfers); }
     // The last 64-byte command packet received (empty if none).
     Bytes lastPacket() const;
 
@@ -98,7 +101,7 @@ public:
 private:
     DeviceIdentity identity_;
     std::unique_ptr<Firmware> firmware_;
-    std::vector<Transfer> received_;
+    BoundedLog<Transfer> received_{kDefaultRecordCapacity};
     std::deque<Fault> faults_;
     std::deque<QueuedReply> replies_;
     bool endOfData_ = false;

@@ -61,7 +61,7 @@ void World::schedule(Micros at, std::function<void()> action) {
 
 std::size_t World::openHandleCount() const { return state_->objects.size(); }
 std::size_t World::pendingRequestCount() const { return state_->pending.size(); }
-const std::vector<ControlRequest>& World::controlRequests() const {
+const BoundedLog<ControlRequest>& World::controlRequests() const {
     return state_->controlRequests;
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "emulated/board.h"
+#include "emulated/bounded_log.h"
 #include "emulated/clock.h"
 #include "emulated/firmware.h"
 #include "platform/platform.h"
@@ -101,8 +102,9 @@ public:
 
     // ---- observation ----
     const std::vector<MessageBoxCall>& messageBoxes() const { return messageBoxes_; }
-    // Every control request made on a handle of a plugged device, in order.
-    const std::vector<ControlRequest>& controlRequests() const;
+    // The control requests made on handles of plugged devices, in order (the newest
+    // kDefaultRecordCapacity, like a board's transfers).
+    const BoundedLog<ControlRequest>& controlRequests() const;
     std::size_t openHandleCount() const;  // files, events, snapshots and registry keys open
     std::size_t pendingRequestCount() const;
 
@@ -147,7 +149,7 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
-    std::vector<MessageBoxCall> messageBoxes_;
+    std::vector<MessageBoxCall> messageBoxes_;  // one per u_About: a person clicks each
     std::uint32_t vanishedError_ = platform::kErrorDeviceNotConnected;
     bool exclusiveOpen_ = false;
     Micros cancelLatency_ = 0;

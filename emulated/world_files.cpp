@@ -142,7 +142,7 @@ bool World::deviceIoControl(platform::Handle file, std::uint32_t code, void* in,
         return state_->refuse(overlapped, platform::kErrorNoAccess);
 
     const auto* input = static_cast<const std::uint8_t*>(in);
-    state_->controlRequests.push_back(
+    state_->controlRequests.push(
         {device->id, code, Bytes(input, input + inSize), outSize, now()});
 
     switch (code) {

@@ -124,7 +124,7 @@ struct World::State {
     std::map<std::uintptr_t, Object> objects;
     std::uintptr_t nextHandle = 0x40;
     std::list<std::shared_ptr<Request>> pending;
-    std::vector<ControlRequest> controlRequests;
+    BoundedLog<ControlRequest> controlRequests{kDefaultRecordCapacity};
     bool interruptPollScheduled = false;
 
     // handles (world.cpp)

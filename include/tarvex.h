@@ -14,8 +14,14 @@
  * Calling convention: every export uses the C default convention (__cdecl on 32-bit Windows; on
  * x86_64 and on other systems there is only one).  Declared through TARVEX_CALL.
  *
- * Threading: the library keeps one table of open pipes and one command buffer for the whole
- * process and takes no lock, so a host issues one command at a time across the whole library.
+ * Threading: every export may be called from any thread.  The library keeps one table of open
+ * pipes and one command buffer for the whole process, so commands run one at a time: each export
+ * that touches them or the board holds a process-wide lock for its whole length.  A capture or the
+ * VScope sequence holds the library until it ends (seconds to a minute), and so does a read with a
+ * long time-out on a pipe the host opened.  The last-error code is the calling thread's own.
+ * u_About, u_GetAPIRev and MPUSBGetDLLVersion take no lock.  Not guaranteed: the order in which
+ * waiting threads get their turn, and what another thread's commands did to the board between two
+ * of yours (a set and a get are two commands).
  *
  * Usable from C and C++.  Define TARVEX_STATIC when linking the library statically.
  */

@@ -4,7 +4,9 @@
 
 #include <initializer_list>
 
+#include "platform/export_lock.h"
 #include "tarvex.h"
+#include "usb/usb.h"
 
 namespace tarvex::port {
 namespace {
@@ -56,11 +58,53 @@ Handle inPipeOf(std::uint32_t index) {
     return rowOf(index, row) ? inPipe[row] : invalidHandle();
 }
 
+int sendPacket(std::uint32_t index, const std::uint8_t* data, std::uint32_t dataLength,
+               std::uint32_t writeTimeoutMs) {
+    std::uint16_t row;
+    if (!rowOf(index, row) || !usable(row)) return 0;
+    // Bytes that are not there are not sent (an empty packet with no data is passed on).
+    if (data == nullptr && dataLength != 0) return 0;
+
+    std::uint32_t SentDataLength = 0;
+    if (usb::pipeWrite(outPipe[row], data, dataLength, &SentDataLength, writeTimeoutMs)) return 1;
+    InvalidateUSBPort(row);
+    return 0;
+}
+
+int sendReceivePacket(std::uint32_t index, const std::uint8_t* data, std::uint32_t dataLength,
+                      std::uint8_t* reply, std::uint32_t* replyLength,
+                      std::uint32_t writeTimeoutMs, std::uint32_t readTimeoutMs) {
+    // Without a count there is no expected length to ask for and nowhere to report one.
+    if (replyLength == nullptr) return XFER_FAIL;
+    const std::uint32_t expected = *replyLength;
+
+    std::uint16_t row;
+    if (!rowOf(index, row) || !usable(row)) return XFER_FAIL;
+    if ((data == nullptr && dataLength != 0) || (reply == nullptr && expected != 0))
+        return XFER_FAIL;
+
+    std::uint32_t SentDataLength = 0;
+    if (!usb::pipeWrite(outPipe[row], data, dataLength, &SentDataLength, writeTimeoutMs)) {
+        InvalidateUSBPort(row);
+        return XFER_FAIL;
+    }
+    // The reply lands straight in the caller's buffer; *replyLength becomes the count received
+    // (0 after a failed read).
+    if (!usb::pipeRead(inPipe[row], reply, expected, replyLength, readTimeoutMs)) {
+        InvalidateUSBPort(row);
+        return XFER_FAIL;
+    }
+    if (*replyLength == expected) return XFER_OK;
+    if (*replyLength < expected) return XFER_SHORT;
+    return XFER_FAIL;
+}
+
 }  // namespace tarvex::port
 
 using namespace tarvex::port;
 
 extern "C" TARVEX_API int TARVEX_CALL OpenUSBPort(uint32_t index) {
+    const tarvex::platform::ExportLock lock;
     std::uint16_t row;
     if (!rowOf(index, row)) return 0;
     // Pipes the row still holds belong to the table and nobody else can close them: left open
@@ -79,6 +123,7 @@ extern "C" TARVEX_API int TARVEX_CALL OpenUSBPort(uint32_t index) {
 }
 
 extern "C" TARVEX_API int TARVEX_CALL CloseUSBPort(uint32_t index) {
+    const tarvex::platform::ExportLock lock;
     std::uint16_t row;
     if (!rowOf(index, row)) return 0;
     const int r1 = MPUSBClose(outPipe[row]);
@@ -93,15 +138,8 @@ extern "C" TARVEX_API int TARVEX_CALL CloseUSBPort(uint32_t index) {
 extern "C" TARVEX_API int TARVEX_CALL SendUSBPacket(uint32_t index, const uint8_t* data,
                                                     uint32_t dataLength,
                                                     uint32_t writeTimeoutMs) {
-    std::uint16_t row;
-    if (!rowOf(index, row) || !usable(row)) return 0;
-    // Bytes that are not there are not sent (an empty packet with no data is passed on).
-    if (data == nullptr && dataLength != 0) return 0;
-
-    std::uint32_t SentDataLength = 0;
-    if (MPUSBWrite(outPipe[row], data, dataLength, &SentDataLength, writeTimeoutMs)) return 1;
-    InvalidateUSBPort(row);
-    return 0;
+    const tarvex::platform::ExportLock lock;
+    return sendPacket(index, data, dataLength, writeTimeoutMs);
 }
 
 extern "C" TARVEX_API int TARVEX_CALL SendReceiveUSBPacket(uint32_t index, const uint8_t* data,
@@ -109,27 +147,7 @@ extern "C" TARVEX_API int TARVEX_CALL SendReceiveUSBPacket(uint32_t index, const
                                                            uint32_t* replyLength,
                                                            uint32_t writeTimeoutMs,
                                                            uint32_t readTimeoutMs) {
-    // Without a count there is no expected length to ask for and nowhere to report one.
-    if (replyLength == nullptr) return XFER_FAIL;
-    const std::uint32_t expected = *replyLength;
-
-    std::uint16_t row;
-    if (!rowOf(index, row) || !usable(row)) return XFER_FAIL;
-    if ((data == nullptr && dataLength != 0) || (reply == nullptr && expected != 0))
-        return XFER_FAIL;
-
-    std::uint32_t SentDataLength = 0;
-    if (!MPUSBWrite(outPipe[row], data, dataLength, &SentDataLength, writeTimeoutMs)) {
-        InvalidateUSBPort(row);
-        return XFER_FAIL;
-    }
-    // The reply lands straight in the caller's buffer; *replyLength becomes the count received
-    // (0 after a failed read).
-    if (!MPUSBRead(inPipe[row], reply, expected, replyLength, readTimeoutMs)) {
-        InvalidateUSBPort(row);
-        return XFER_FAIL;
-    }
-    if (*replyLength == expected) return XFER_OK;
-    if (*replyLength < expected) return XFER_SHORT;
-    return XFER_FAIL;
+    const tarvex::platform::ExportLock lock;
+    return sendReceivePacket(index, data, dataLength, reply, replyLength, writeTimeoutMs,
+                             readTimeoutMs);
 }

@@ -2,9 +2,10 @@
 # Sets everything up on Debian 12 and runs every test:
 #   1. the optimised build: the whole test suite, then each benchmark once, briefly;
 #   2. the whole suite again under the address and undefined-behaviour sanitizers;
-#   3. the fuzzer for a bounded time;
-#   4. the libusb backend against an emulated kernel device (umockdev);
-#   5. the Windows DLLs, cross-built with MinGW-w64, under Wine.
+#   3. the multi-threaded tests under ThreadSanitizer (clang);
+#   4. the fuzzer for a bounded time;
+#   5. the libusb backend against an emulated kernel device (umockdev);
+#   6. the Windows DLLs, cross-built with MinGW-w64, under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -30,6 +31,12 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEX_SANITIZE
 cmake --build build/sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j"$jobs" --timeout 600
+
+step "ThreadSanitizer build (clang) and the tests that run commands from several threads"
+CC=clang CXX=clang++ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DTARVEX_SANITIZE_THREAD=ON -DTARVEX_BUILD_BENCH=OFF -DTARVEX_BUILD_TOOLS=OFF
+cmake --build build/tsan -j"$jobs" --target tarvex_thread_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/tests/tarvex_thread_tests
 
 if [ -x scripts/fuzz.sh ]; then
   step "fuzzer"

@@ -30,7 +30,7 @@ ScopeStats Garbage() {
 }
 
 // The transfers from `first` on that are scope packet requests.
-std::size_t CountCommand(const std::vector<emulated::Transfer>& transfers, std::uint8_t command) {
+std::size_t CountCommand(const emulated::BoundedLog<emulated::Transfer>& transfers, std::uint8_t command) {
     std::size_t n = 0;
     for (const auto& t : transfers) n += t.bytes.size() == 64 && t.bytes[0] == command;
     return n;

@@ -97,7 +97,7 @@ protected:
     }
     void TearDown() override { CloseUSBPort(0); }
 
-    const std::vector<emulated::Transfer>& received() const { return board->received(); }
+    const emulated::BoundedLog<emulated::Transfer>& received() const { return board->received(); }
     // The transfer n, which must exist.
     const Bytes& sent(std::size_t n) const {
         EXPECT_LT(n, board->received().size());

@@ -1,5 +1,6 @@
 // Descriptor and configuration requests: one synchronous driver control request each, on a
 // handle the host opened with MPUSBOpen.
+#include "platform/export_lock.h"
 #include "platform/platform.h"
 #include "tarvex.h"
 #include "usb/usb.h"
@@ -55,6 +56,7 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetDeviceDescriptor(TARVEX_HANDL
                                                                     void* descriptor,
                                                                     uint32_t size,
                                                                     uint32_t* length) {
+    const tarvex::platform::ExportLock lock;
     if (length) *length = 0;
     if (descriptor == nullptr) return 0;
     return getDescriptor(handle, kDeviceDescriptor, 0, 0, descriptor, size, length);
@@ -65,6 +67,7 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetConfigurationDescriptor(TARVE
                                                                            void* descriptor,
                                                                            uint32_t size,
                                                                            uint32_t* length) {
+    const tarvex::platform::ExportLock lock;
     if (length) *length = 0;
     if (descriptor == nullptr) return 0;
     // The caller counts configurations from 1, the device from 0.
@@ -79,6 +82,7 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetStringDescriptor(TARVEX_HANDL
                                                                     void* descriptor,
                                                                     uint32_t size,
                                                                     uint32_t* length) {
+    const tarvex::platform::ExportLock lock;
     if (length) *length = 0;
     if (descriptor == nullptr) return 0;
     return getDescriptor(handle, kStringDescriptor, stringIndex, languageId, descriptor, size,
@@ -87,6 +91,7 @@ extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetStringDescriptor(TARVEX_HANDL
 
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBSetConfiguration(TARVEX_HANDLE handle,
                                                                  uint16_t configValue) {
+    const tarvex::platform::ExportLock lock;
     // Only the configuration value travels; bytes 1 to 3 are sent as zeros.
     std::uint8_t cfgParam[4] = {static_cast<std::uint8_t>(configValue & 0xFF), 0, 0, 0};
     std::uint8_t dwReturnData[4] = {};

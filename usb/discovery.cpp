@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/export_lock.h"
 #include "platform/platform.h"
 #include "tarvex.h"
 #include "usb/usb.h"
@@ -102,6 +103,7 @@ void* InterfaceList::Detail(std::size_t size) {
 }  // namespace
 
 int MatchVidPid(char* path, const char* vidPid) {
+    const platform::ExportLock lock;
     auto& os = backend();
     int match = 0;
 
@@ -184,6 +186,7 @@ PathResult InterfaceList::find(std::uint32_t memberIndex, const char* vidPid, ch
 
 PathResult GetInterfacePath(std::uint32_t memberIndex, const char* vidPid, char* path,
                             std::uint32_t pathSize, std::uint32_t* pathLength) {
+    const platform::ExportLock lock;
     if (pathLength) *pathLength = 0;
     InterfaceList interfaces;
     if (!interfaces.taken()) return PATH_SYSTEM_FAIL;
@@ -193,6 +196,7 @@ PathResult GetInterfacePath(std::uint32_t memberIndex, const char* vidPid, char*
 }  // namespace tarvex::usb
 
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBGetDeviceCount(const char* vidPid) {
+    const tarvex::platform::ExportLock lock;
     using namespace tarvex::usb;
     std::uint32_t count = 0;
     // Index by index as GetInterfacePath would answer each, from one snapshot for all of them.

@@ -3,6 +3,7 @@
 // the event for the time-out, cancel on expiry.
 #include <cstring>
 
+#include "platform/export_lock.h"
 #include "platform/platform.h"
 #include "tarvex.h"
 #include "usb/usb.h"
@@ -113,6 +114,19 @@ std::uint32_t timedTransfer(Request kind, Handle handle, void* data, std::uint32
 }
 
 }  // namespace
+
+std::uint32_t pipeRead(Handle handle, void* data, std::uint32_t dataLength, std::uint32_t* length,
+                       std::uint32_t timeoutMs) {
+    return timedTransfer(Request::kRead, handle, data, dataLength, length, timeoutMs);
+}
+
+std::uint32_t pipeWrite(Handle handle, const void* data, std::uint32_t dataLength,
+                        std::uint32_t* length, std::uint32_t timeoutMs) {
+    // The write only reads from `data`; the shared transfer takes it as a plain buffer.
+    return timedTransfer(Request::kWrite, handle, const_cast<void*>(data), dataLength, length,
+                         timeoutMs);
+}
+
 }  // namespace tarvex::usb
 
 using namespace tarvex::usb;
@@ -121,6 +135,7 @@ extern "C" TARVEX_API TARVEX_HANDLE TARVEX_CALL MPUSBOpen(uint32_t instance, con
                                                           const char* pipeName,
                                                           uint32_t direction,
                                                           uint32_t /*reserved*/) {
+    const tarvex::platform::ExportLock lock;
     namespace platform = tarvex::platform;
     Handle result = platform::invalidHandle();
     if (vidPid == nullptr || (direction != PIPE_WRITE && direction != PIPE_READ)) return result;
@@ -150,24 +165,26 @@ extern "C" TARVEX_API TARVEX_HANDLE TARVEX_CALL MPUSBOpen(uint32_t instance, con
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBRead(TARVEX_HANDLE handle, void* data,
                                                      uint32_t dataLength, uint32_t* length,
                                                      uint32_t timeoutMs) {
-    return timedTransfer(Request::kRead, handle, data, dataLength, length, timeoutMs);
+    const tarvex::platform::ExportLock lock;
+    return pipeRead(handle, data, dataLength, length, timeoutMs);
 }
 
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBWrite(TARVEX_HANDLE handle, const void* data,
                                                       uint32_t dataLength, uint32_t* length,
                                                       uint32_t timeoutMs) {
-    // The write only reads from `data`; the shared transfer takes it as a plain buffer.
-    return timedTransfer(Request::kWrite, handle, const_cast<void*>(data), dataLength, length,
-                         timeoutMs);
+    const tarvex::platform::ExportLock lock;
+    return pipeWrite(handle, data, dataLength, length, timeoutMs);
 }
 
 extern "C" TARVEX_API uint32_t TARVEX_CALL MPUSBReadInt(TARVEX_HANDLE handle, void* data,
                                                         uint32_t dataLength, uint32_t* length,
                                                         uint32_t timeoutMs) {
+    const tarvex::platform::ExportLock lock;
     return timedTransfer(Request::kReadInt, handle, data, dataLength, length, timeoutMs);
 }
 
 extern "C" TARVEX_API int TARVEX_CALL MPUSBClose(TARVEX_HANDLE handle) {
+    const tarvex::platform::ExportLock lock;
     if (handle == tarvex::platform::invalidHandle()) return 1;
     return tarvex::platform::backend().closeHandle(handle) ? 1 : 0;
 }

@@ -38,6 +38,13 @@ PathResult GetInterfacePath(std::uint32_t memberIndex, const char* vidPid, char*
 // runs and holds the same text again when it returns.
 int MatchVidPid(char* path, const char* vidPid);
 
+// MPUSBRead and MPUSBWrite without taking the export lock: the port table's primitives run them
+// inside the command that holds it.
+std::uint32_t pipeRead(platform::Handle handle, void* data, std::uint32_t dataLength,
+                       std::uint32_t* length, std::uint32_t timeoutMs);
+std::uint32_t pipeWrite(platform::Handle handle, const void* data, std::uint32_t dataLength,
+                        std::uint32_t* length, std::uint32_t timeoutMs);
+
 // Runs clean-up steps without disturbing the last-error code the caller is to see.
 class KeepLastError {
 public:
