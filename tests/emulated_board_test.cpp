@@ -27,6 +27,16 @@ TEST_F(Boards, EveryTransferIsRecordedWithItsTimeAndShownToTheHook) {
     EXPECT_TRUE(board->lastPacket().empty());
 }
 
+TEST_F(Boards, TheRecordKeepsTheNewestTransfersUpToItsCapacityAndCountsThemAll) {
+    EXPECT_EQ(board->received().capacity(), kDefaultRecordCapacity);
+    board->setRecordCapacity(2);
+    for (std::uint8_t n = 1; n <= 5; ++n) send(Bytes(64, n));
+    ASSERT_EQ(board->received().size(), 2u);
+    EXPECT_EQ(board->received()[0].bytes, Bytes(64, 4));
+    EXPECT_EQ(board->lastPacket(), Bytes(64, 5));
+    EXPECT_EQ(board->received().total(), 5u);
+}
+
 // What a DIR_GET exchange looks like under one fault: the write, and a read of 3 bytes with
 // a 250 ms time-out.
 struct Exchange {

@@ -144,6 +144,29 @@ void runThread(int t, std::vector<Issued>& issued, std::vector<std::string>& wro
     }
 }
 
+TEST_F(ThreadStress, EachThreadKeepsItsOwnLastErrorCodeWhileOthersRunCommands) {
+    std::vector<std::thread> threads;
+    std::array<std::uint32_t, kThreads> seen{};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &seen] {
+            auto& os = platform::backend();
+            os.setLastError(1000u + static_cast<std::uint32_t>(t));
+            // Commands of this thread's own would set the code; others' must not.
+            for (int i = 0; i < 200; ++i) {
+                if (t % 2 == 0) {
+                    std::uint16_t value = 0;
+                    u_GetPort(20, 3, &value);  // a row never opened: fails with error 6
+                    os.setLastError(1000u + static_cast<std::uint32_t>(t));
+                }
+                std::this_thread::yield();
+            }
+            seen[static_cast<std::size_t>(t)] = os.getLastError();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[static_cast<std::size_t>(t)], 1000u + t);
+}
+
 TEST_F(ThreadStress, CommandsRunWholeAndInOrderWithTheirOwnRepliesAndLeftoverBytes) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
