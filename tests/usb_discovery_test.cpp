@@ -5,7 +5,8 @@
 #include <string>
 #include <tuple>
 
-#include "core_test_support.h"
+#include "emulated/world.h"
+#include "support/spy_backend.h"
 #include "tarvex.h"
 #include "usb/usb.h"
 
@@ -20,7 +21,7 @@ using namespace tarvex::usb;
 constexpr const char* kBoard = "vid_04d8&pid_0030";
 
 // A serial that makes a board's interface path exactly `pathLength` characters long.
-std::string SerialForPathLength(std::size_t pathLength) {
+std::string serialForPathLength(std::size_t pathLength) {
     World scratch;
     DeviceIdentity identity;
     identity.serial = std::string(10, 's');
@@ -243,8 +244,8 @@ TEST_F(Discovery, ASnapshotThatCannotBeTakenIsASystemFailure) {
 
 TEST_F(Discovery, AKeyNameOver511CharactersIsNoMatch) {
     // 86 characters come before the path in the key name, which leaves 425 for the path.
-    const InterfaceId fits = plugBoard(SerialForPathLength(425));
-    const InterfaceId tooLong = plugBoard(SerialForPathLength(426));
+    const InterfaceId fits = plugBoard(serialForPathLength(425));
+    const InterfaceId tooLong = plugBoard(serialForPathLength(426));
     // Instance ids that fit the value buffer, so only the key name decides.
     const std::string instance = std::string("USB\\VID_04D8&PID_0030\\LONG") + '\0';
     for (InterfaceId id : {fits, tooLong})

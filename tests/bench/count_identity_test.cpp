@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core_test_support.h"
+#include "support/spy_backend.h"
 #include "emulated/world.h"
 #include "platform/platform.h"
 #include "tarvex.h"

@@ -61,7 +61,7 @@ struct FaultCase {
 };
 
 void AimAt(Rig& r, const ExportCase& e, Fault fault) {
-    r.board->injectFaults(e.faultAt, NoFault());
+    r.board->injectFaults(e.faultAt, noFault());
     r.board->injectFault(fault);
 }
 

@@ -28,7 +28,7 @@ TEST_P(UnplugMidCapture, CountsWhatArrivedAndFailsTheRestAtOnce) {
     const auto [kind, deadCode] = GetParam();
     Rig r;
     r.world.setVanishedError(deadCode);
-    r.board->injectFaults(kCaptureStartWrites + kUnplugAtPacket, NoFault());
+    r.board->injectFaults(kCaptureStartWrites + kUnplugAtPacket, noFault());
     r.board->injectFault({FaultKind::kUnplug});
 
     std::vector<std::uint16_t> samples(std::size_t{kPackets} * 32, 0xEEEE);
@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(UnplugMidVScope, TheRemainingPagesFailAtOnceAndTheSleepsStillHappen) {
     Rig r;
-    r.board->injectFaults(8, NoFault());  // the generate request and pages 1 to 7 arrive
+    r.board->injectFaults(8, noFault());  // the generate request and pages 1 to 7 arrive
     r.board->injectFault({FaultKind::kUnplug});
     std::uint8_t eye[1024];
     std::fill(std::begin(eye), std::end(eye), 0xEE);
