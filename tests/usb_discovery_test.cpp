@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <tuple>
 
@@ -194,6 +195,8 @@ struct RegistryCase {
     std::string value;  // the DeviceInstance bytes, exactly as stored
     PathResult result;
 };
+// GoogleTest would otherwise print the struct's bytes, its padding among them.
+void PrintTo(const RegistryCase& c, std::ostream* os) { *os << c.what; }
 
 class DiscoveryRegistry : public Discovery, public ::testing::WithParamInterface<RegistryCase> {};
 

@@ -1,6 +1,7 @@
 // Pipe access: opening pipes, the timed transfer's outcomes, closing.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "support/board_fixture.h"
@@ -331,6 +332,8 @@ TEST_F(Pipe, AReadOrWriteOfBytesThatAreNotThereIsRefusedWithoutARequest) {
 }
 
 enum class Op { kRead, kWrite, kReadInt };
+const char* nameOf(Op op) { return op == Op::kRead ? "Read" : op == Op::kWrite ? "Write" : "ReadInt"; }
+void PrintTo(Op op, std::ostream* os) { *os << nameOf(op); }
 
 std::uint32_t transfer(Op op, Handle h, std::uint32_t* count) {
     static std::uint8_t data[64];
@@ -361,7 +364,8 @@ TEST_P(PipeOnNoHandle, ATransferOnAHandleThatIsNotOpenFailsWithInvalidHandle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTransfers, PipeOnNoHandle,
-                         ::testing::Values(Op::kRead, Op::kWrite, Op::kReadInt));
+                         ::testing::Values(Op::kRead, Op::kWrite, Op::kReadInt),
+                         [](const auto& info) { return std::string(nameOf(info.param)); });
 
 TEST_F(Pipe, Close) {
     spy.clear();

@@ -3,6 +3,7 @@
 // without waiting, and the counters and results say exactly how much arrived.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "reliability/command_bytes.h"
@@ -20,6 +21,8 @@ struct CaptureKind {
     bool fast;
     bool eye;
 };
+// GoogleTest would otherwise print the struct's bytes, its padding among them.
+void PrintTo(const CaptureKind& kind, std::ostream* os) { *os << kind.name; }
 
 class UnplugMidCapture
     : public ::testing::TestWithParam<std::tuple<CaptureKind, std::uint32_t /*dead handle code*/>> {};
