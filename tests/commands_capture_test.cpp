@@ -168,12 +168,16 @@ TEST_F(CaptureCommands, SamplesLandInTheOrderTheBoardSentThem) {
     EXPECT_EQ(stats.okCount, 3);
 }
 
+// sampleCount changes only once the last packet has come back: a caller watching the counters
+// from another thread may take it as the sign that the capture is over.
 TEST_F(CaptureCommands, AHundredPacketsCountThirtyTwoOrTwoHundredFiftySixSamplesEach) {
     firmware->standing[CMD_SCOPE] = scopePacket({1});
     firmware->standing[CMD_SCOPE_FAST] = scopePacket({2});
     std::vector<std::uint16_t> samples(100 * 32);
     std::vector<std::uint8_t> buffer(100 * 512);
     ScopeStats stats = garbageStats();
+    std::vector<std::uint32_t> seen;  // sampleCount as each transfer arrived
+    board->onReceive = [&](const emulated::Transfer&) { seen.push_back(stats.sampleCount); };
     EXPECT_EQ(u_GetScopeSamples(0, 100, samples.data(), &stats), 1);
     EXPECT_EQ(stats.sampleCount, 3200u);
     EXPECT_EQ(stats.okCount, 100);
@@ -183,6 +187,10 @@ TEST_F(CaptureCommands, AHundredPacketsCountThirtyTwoOrTwoHundredFiftySixSamples
     EXPECT_EQ(stats.sampleCount, 25600u);
     EXPECT_EQ(stats.okCount, 100);
     EXPECT_EQ(stats.flagSeen, 0);
+    board->onReceive = nullptr;
+    ASSERT_EQ(seen.size(), received().size());
+    EXPECT_EQ(countCommand(received(), CMD_SCOPE) + countCommand(received(), CMD_SCOPE_FAST), 200u);
+    EXPECT_EQ(seen, std::vector<std::uint32_t>(seen.size(), garbageStats().sampleCount));
 }
 
 TEST_F(CaptureCommands, ABoardThatAnswersNothingFailsEveryPacketAndTheCaptureStillReturnsOne) {

@@ -112,28 +112,32 @@ TEST_F(PortTable, AnIndexWithoutABoardFailsToOpenAndRefusesTransfers) {
     }
 }
 
+// Each half is opened whatever became of the other, so the row records which half failed.
 TEST_F(PortTable, AHalfOpenRowRefusesTransfersAndClosesItsOpenHalf) {
-    world.setExclusiveOpen(true);
-    const Handle hostsReadPipe =
-        MPUSBOpen(0, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, PIPE_READ, 0);
-    ASSERT_NE(hostsReadPipe, platform::invalidHandle());
+    world.setExclusiveOpen(true);  // the pipe the host holds cannot be opened again
+    for (const std::uint32_t held : {PIPE_READ, PIPE_WRITE}) {
+        SCOPED_TRACE(held == PIPE_READ ? "the host holds the read pipe" : "... the write pipe");
+        const Handle hostsPipe = MPUSBOpen(0, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, held, 0);
+        ASSERT_NE(hostsPipe, platform::invalidHandle());
+        spy.clear();
+        EXPECT_EQ(openPort(0), 0);
+        EXPECT_EQ(spy.count("createFile"), 2u) << "both halves were tried";
+        EXPECT_EQ(outPipeOf(0) == platform::invalidHandle(), held == PIPE_WRITE);
+        EXPECT_EQ(inPipeOf(0) == platform::invalidHandle(), held == PIPE_READ);
 
-    EXPECT_EQ(openPort(0), 0);
-    EXPECT_NE(outPipeOf(0), platform::invalidHandle()) << "the write pipe opened";
-    EXPECT_EQ(inPipeOf(0), platform::invalidHandle()) << "the read pipe was refused";
+        spy.clear();
+        EXPECT_EQ(send(0), 0);
+        Bytes reply(20, 0);
+        std::uint32_t replyLength = 20;
+        EXPECT_EQ(sendReceive(0, reply, replyLength), XFER_FAIL);
+        EXPECT_EQ(replyLength, 20u);
+        EXPECT_EQ(spy.fileCalls(), 0u);
 
-    spy.clear();
-    EXPECT_EQ(send(0), 0);
-    Bytes reply(20, 0);
-    std::uint32_t replyLength = 20;
-    EXPECT_EQ(sendReceive(0, reply, replyLength), XFER_FAIL);
-    EXPECT_EQ(replyLength, 20u);
-    EXPECT_EQ(spy.fileCalls(), 0u);
-
-    EXPECT_EQ(CloseUSBPort(0), 1);
-    EXPECT_TRUE(rowInvalid(0));
-    EXPECT_EQ(world.openHandleCount(), 1u) << "only the host's own pipe is left";
-    EXPECT_EQ(MPUSBClose(hostsReadPipe), 1);
+        EXPECT_EQ(CloseUSBPort(0), 1);
+        EXPECT_TRUE(rowInvalid(0));
+        EXPECT_EQ(world.openHandleCount(), 1u) << "only the host's own pipe is left";
+        EXPECT_EQ(MPUSBClose(hostsPipe), 1);
+    }
 }
 
 TEST_F(PortTable, ANeverOpenedRowFailsInThePipeLayerOnceAndIsThenRefused) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -243,6 +244,24 @@ TEST_F(Discovery, ASnapshotThatCannotBeTakenIsASystemFailure) {
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(spy.count("destroyDeviceInfoList"), 0u) << "no snapshot, nothing to release";
     EXPECT_EQ(GetInterfacePath(0, kBoard, nullptr, 0, &length), PATH_OK);
+}
+
+TEST_F(Discovery, AFailedDetailRequestFailsOnlyItsIndexAndTheSnapshotIsStillReleased) {
+    for (int i = 0; i < 3; ++i) plugBoard();
+    world.failDetailAt(1);
+    char path[260] = "untouched";
+    std::uint32_t length = 5;
+    EXPECT_EQ(GetInterfacePath(1, kBoard, path, sizeof path, &length), PATH_SYSTEM_FAIL);
+    EXPECT_EQ(length, 0u);
+    EXPECT_STREQ(path, "untouched");
+    EXPECT_EQ(GetInterfacePath(2, kBoard, nullptr, 0, nullptr), PATH_OK);
+    EXPECT_EQ(MPUSBGetDeviceCount(kBoard), 2u) << "the count skips index 1 only";
+    EXPECT_EQ(MPUSBGetDeviceCount(nullptr), 2u);
+    EXPECT_EQ(spy.count("getClassDevs"), 4u);
+    EXPECT_EQ(spy.count("destroyDeviceInfoList"), 4u);
+    EXPECT_EQ(world.openHandleCount(), 0u);
+    world.failDetailAt(std::nullopt);
+    EXPECT_EQ(MPUSBGetDeviceCount(kBoard), 3u);
 }
 
 TEST_F(Discovery, AKeyNameOver511CharactersIsNoMatch) {

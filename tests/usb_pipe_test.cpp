@@ -1,6 +1,7 @@
 // Pipe access: opening pipes, the timed transfer's outcomes, closing.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -302,6 +303,36 @@ TEST_F(Pipe, AnInterruptReadIsAControlRequest) {
     EXPECT_TRUE(controls[0].in.empty());
     EXPECT_EQ(controls[0].length, 16u);
     EXPECT_TRUE(controls[0].overlapped);
+}
+
+// A transfer's event goes back to the system unsignalled, whichever way the transfer ended:
+// reset, then closed, once each.
+TEST_F(Pipe, EveryEventIsResetBeforeItIsClosed) {
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
+    Bytes reply(20, 0);
+    askForReply(out);                                                // done at once
+    EXPECT_EQ(MPUSBRead(in, reply.data(), 20, nullptr, 250), 1u);    // waited for
+    EXPECT_EQ(MPUSBRead(in, reply.data(), 20, nullptr, 250), 0u);    // timed out, cancelled
+    EXPECT_EQ(MPUSBReadInt(in, nullptr, 16, nullptr, 250), 0u);      // refused before a request
+    board->armEndOfData();
+    EXPECT_EQ(MPUSBRead(in, reply.data(), 20, nullptr, 250), 0u);    // ended at once
+    board->injectFault(Fault{FaultKind::kRefuseWrite, platform::kErrorGenFailure});
+    EXPECT_EQ(MPUSBWrite(out, kGetPacket.data(), 64, nullptr, 250), 0u);  // refused at once
+
+    std::map<Handle, bool> live;  // events created and not closed yet: whether reset since
+    for (const Call& c : spy.calls) {
+        if (c.op == "createEvent") {
+            EXPECT_TRUE(live.emplace(c.handle, false).second) << "an event still open";
+        } else if (c.op == "resetEvent" && live.count(c.handle)) {
+            EXPECT_FALSE(live[c.handle]) << "reset twice";
+            live[c.handle] = true;
+        } else if (c.op == "closeHandle" && live.count(c.handle)) {
+            EXPECT_TRUE(live[c.handle]) << "closed without a reset";
+            live.erase(c.handle);
+        }
+    }
+    EXPECT_EQ(spy.count("createEvent"), 6u);
+    EXPECT_TRUE(live.empty()) << "an event was never closed";
 }
 
 TEST_F(Pipe, AnInterruptReadIntoNoBufferIsRefusedWithoutARequest) {
