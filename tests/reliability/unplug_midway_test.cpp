@@ -59,7 +59,7 @@ TEST_P(UnplugMidCapture, CountsWhatArrivedAndFailsTheRestAtOnce) {
     EXPECT_EQ(r.rowDropped(), deadCode == 6);
 
     const std::string wire =
-        r.model.advance(wire::ScopeSamples(kind.fast, kPackets), r.takeReceived());
+        r.model.advance(wire::scopeSamples(kind.fast, kPackets), r.takeReceived());
     EXPECT_TRUE(wire.empty()) << wire;
     EXPECT_EQ(r.board->received().size(), kCaptureStartWrites + kUnplugAtPacket);
 
@@ -94,7 +94,7 @@ TEST(UnplugMidVScope, TheRemainingPagesFailAtOnceAndTheSleepsStillHappen) {
     EXPECT_DOUBLE_EQ(r.msSince(start), 1500.0 + 16 * 25.0);
     EXPECT_EQ(r.world.pendingRequestCount(), 0u);
 
-    const std::string wire = r.model.advance(wire::VScopeSamples(), r.takeReceived());
+    const std::string wire = r.model.advance(wire::vScopeSamples(), r.takeReceived());
     EXPECT_TRUE(wire.empty()) << wire;
     EXPECT_EQ(r.board->received().size(), 8u);
     // Pages 8 to 16 never came: the caller's bytes there are as they were.
