@@ -77,6 +77,11 @@ protected:
         return testbed().plug(std::move(spec));
     }
 
+    // Another vendor's device (1234:ABCD) on the same kind of data pipes.
+    EmulatedUsbDevice& plugOther(std::string location) {
+        return testbed().plug({.vendorId = 0x1234, .productId = 0xABCD, .location = location});
+    }
+
     // The interface paths the backend lists now, in member-index order.
     std::vector<std::string> interfacePaths() {
         std::vector<std::string> paths;
