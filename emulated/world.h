@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,9 @@ public:
     void failEventCreation(std::uint32_t count) { failEvents_ = count; }
     // The next `count` snapshot requests (getClassDevs) fail.
     void failSnapshots(std::uint32_t count) { failSnapshots_ = count; }
+    // Every detail request that fills a record for member index `memberIndex` fails from now
+    // on (the request for its size still answers); nullopt ends it.
+    void failDetailAt(std::optional<std::uint32_t> memberIndex) { failDetailAt_ = memberIndex; }
 
     // ---- registry (keys under HKEY_LOCAL_MACHINE, names compared without case) ----
     void setRegistryValue(const std::string& key, const std::string& name, const Bytes& data,
@@ -155,6 +159,7 @@ private:
     Micros cancelLatency_ = 0;
     std::uint32_t failEvents_ = 0;
     std::uint32_t failSnapshots_ = 0;
+    std::optional<std::uint32_t> failDetailAt_;
 };
 
 }  // namespace tarvex::emulated

@@ -72,6 +72,7 @@ bool World::getDeviceInterfaceDetail(platform::DevInfo set, platform::DeviceInte
         return fail(detailSize == 0 ? platform::kErrorInsufficientBuffer
                                     : win32::kErrorInvalidUserBuffer);
     }
+    if (failDetailAt_ == data->reserved - 1) return fail(platform::kErrorNotEnoughMemory);
     std::uint32_t cbSize = 0;
     if (detailSize >= sizeof cbSize) std::memcpy(&cbSize, detail, sizeof cbSize);
     if (detailSize < deviceInterfaceDetailSize() || cbSize != deviceInterfaceDetailSize())

@@ -42,7 +42,7 @@ T* maybe(FuzzInput& in, std::vector<T>& buffer) {
 
 // The checks every board command shares: its result is allowed; a row that takes no transfer
 // gives the failure result; success is never reported without the transfers it needs.
-void CheckResult(Session& s, const std::string& name, int result, std::initializer_list<int> allowed,
+void checkResult(Session& s, const std::string& name, int result, std::initializer_list<int> allowed,
                  int failure, std::size_t transfersForSuccess) {
     FUZZ_CHECK(oneOf(result, allowed), name + ": result " + std::to_string(result) + " not allowed");
     if (!s.usableBefore())
@@ -52,7 +52,7 @@ void CheckResult(Session& s, const std::string& name, int result, std::initializ
                    name + ": reported success without reaching the board");
 }
 
-CallPlan Command(std::string name, wire::Steps steps, std::uint16_t index, std::uint32_t waits,
+CallPlan commandPlan(std::string name, wire::Steps steps, std::uint16_t index, std::uint32_t waits,
                  std::uint32_t timeoutMs = 250, bool refused = false) {
     CallPlan plan;
     plan.name = std::move(name);
@@ -67,27 +67,27 @@ CallPlan Command(std::string name, wire::Steps steps, std::uint16_t index, std::
 
 // One DIR_SET command: result 1 or 0.
 template <class Call>
-void SetCommand(Session& s, const std::string& name, std::uint16_t index, wire::Steps steps,
+void setCommand(Session& s, const std::string& name, std::uint16_t index, wire::Steps steps,
                 Call call, std::uint32_t timeoutMs = 250, bool refused = false) {
-    s.begin(Command(name, std::move(steps), index, 1, timeoutMs, refused));
+    s.begin(commandPlan(name, std::move(steps), index, 1, timeoutMs, refused));
     const int result = call();
     s.end();
-    CheckResult(s, name, result, {0, 1}, 0, refused ? 0 : 1);
+    checkResult(s, name, result, {0, 1}, 0, refused ? 0 : 1);
     if (refused) FUZZ_CHECK(result == 0, name + ": a refused call reported success");
 }
 
 // One DIR_GET command: XFER_FAIL, XFER_OK or XFER_SHORT.
 template <class Call>
-void GetCommand(Session& s, const std::string& name, std::uint16_t index, wire::Steps steps,
+void getCommand(Session& s, const std::string& name, std::uint16_t index, wire::Steps steps,
                 Call call, std::uint32_t timeoutMs = 250, bool refused = false) {
-    s.begin(Command(name, std::move(steps), index, 2, timeoutMs, refused));
+    s.begin(commandPlan(name, std::move(steps), index, 2, timeoutMs, refused));
     const int result = call();
     s.end();
-    CheckResult(s, name, result, {XFER_FAIL, XFER_OK, XFER_SHORT}, XFER_FAIL, refused ? 0 : 1);
+    checkResult(s, name, result, {XFER_FAIL, XFER_OK, XFER_SHORT}, XFER_FAIL, refused ? 0 : 1);
     if (refused) FUZZ_CHECK(result == XFER_FAIL, name + ": a refused call reported success");
 }
 
-void CheckCapture(Session& s, const std::string& name, int result, bool refused,
+void checkCapture(Session& s, const std::string& name, int result, bool refused,
                   std::uint16_t packets, const ScopeStats* stats, std::uint32_t perPacket,
                   bool fast) {
     if (refused) {
@@ -106,7 +106,7 @@ void CheckCapture(Session& s, const std::string& name, int result, bool refused,
 
 // X of every point below the eye's width (0 when the width is 0), the width worked out again
 // from the samples as they were left.
-void CheckEye(const std::vector<std::uint16_t>& eyeX, const std::vector<std::uint16_t>& eyeY,
+void checkEye(const std::vector<std::uint16_t>& eyeX, const std::vector<std::uint16_t>& eyeY,
               std::uint32_t count, std::uint16_t xScale) {
     std::uint32_t minimum = 0xFFFF, maximum = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -204,7 +204,7 @@ HostChoice chooseHandle(Session& s, FuzzInput& in) {
     return {pick == n ? TARVEX_INVALID_HANDLE : nullptr, nullptr};
 }
 
-CallPlan HostCall(std::string name, std::uint32_t waits, std::uint32_t timeoutMs,
+CallPlan hostCall(std::string name, std::uint32_t waits, std::uint32_t timeoutMs,
                   wire::Steps steps = {}) {
     CallPlan plan;
     plan.name = std::move(name);
@@ -216,7 +216,7 @@ CallPlan HostCall(std::string name, std::uint32_t waits, std::uint32_t timeoutMs
 
 // A transfer on a handle that is not open fails with ERROR_INVALID_HANDLE; on the handle of a
 // device that left, with the driver's code; either way without reaching any board.
-void CheckHostFailure(Session& s, const std::string& name, const HostChoice& h,
+void checkHostFailure(Session& s, const std::string& name, const HostChoice& h,
                       std::uint32_t result, std::uint32_t vanished) {
     const bool notOpen = h.host == nullptr || h.host->closed;
     if (!notOpen && !h.host->dead) return;
@@ -238,7 +238,7 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const char* vidPid = kind == 0 ? nullptr
                                  : kind == 1 ? "VID_04D8&PID_0030"
                                              : TARVEX_BOARD_VID_PID;
-            s.begin(HostCall("MPUSBGetDeviceCount", 0, 0));
+            s.begin(hostCall("MPUSBGetDeviceCount", 0, 0));
             const std::uint32_t count = MPUSBGetDeviceCount(vidPid);
             s.end();
             const std::uint32_t expected = kind == 0   ? s.presentInterfaces(127)
@@ -254,7 +254,7 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint8_t kind = in.byte() % 8;
             const char* vidPid = kind == 0 ? nullptr : TARVEX_BOARD_VID_PID;
             const std::uint32_t direction = kind == 1 ? 2u : (in.flag() ? PIPE_READ : PIPE_WRITE);
-            s.begin(HostCall("MPUSBOpen", 0, 0));
+            s.begin(hostCall("MPUSBOpen", 0, 0));
             TARVEX_HANDLE h = MPUSBOpen(member, vidPid, TARVEX_BOARD_PIPE, direction, in.u32());
             InterfaceId id = 0;
             const bool expectOpen = vidPid != nullptr && direction <= 1 &&
@@ -276,7 +276,7 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             std::uint32_t* countPtr = maybe(in, count);
             const std::uint32_t timeout = in.timeout();
             const std::string name = which == 2 ? "MPUSBRead" : "MPUSBReadInt";
-            s.begin(HostCall(name, 1, timeout));
+            s.begin(hostCall(name, 1, timeout));
             const std::uint32_t result = which == 2
                                              ? MPUSBRead(h.handle, data, length, countPtr, timeout)
                                              : MPUSBReadInt(h.handle, data, length, countPtr, timeout);
@@ -291,7 +291,7 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
                 FUZZ_CHECK(result == 0 && s.lastError() == platform::kErrorNoAccess,
                            name + ": a null buffer is refused with ERROR_NOACCESS");
             else if (data != nullptr || length == 0)
-                CheckHostFailure(s, name, h, result, vanished);
+                checkHostFailure(s, name, h, result, vanished);
             break;
         }
         case 3: {  // MPUSBWrite
@@ -302,7 +302,7 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint8_t* data = maybe(in, buffer);
             const std::uint32_t timeout = in.timeout();
             const bool refused = data == nullptr && length != 0;
-            CallPlan plan = HostCall("MPUSBWrite", 1, timeout, wire::Raw(buffer.data(), length));
+            CallPlan plan = hostCall("MPUSBWrite", 1, timeout, wire::raw(buffer.data(), length));
             plan.refusedForArguments = refused;
             s.begin(plan);
             std::uint32_t count = 0xAAAAAAAA;
@@ -312,12 +312,12 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             FUZZ_CHECK(result == 1 ? count == length : count == 0, "MPUSBWrite: count");
             // Host handles are opened on boards only, which record every transfer they take.
             if (result == 1) FUZZ_CHECK(s.transfersInCall() == 1, "MPUSBWrite: written, not received");
-            if (!refused) CheckHostFailure(s, "MPUSBWrite", h, result, vanished);
+            if (!refused) checkHostFailure(s, "MPUSBWrite", h, result, vanished);
             break;
         }
         case 5: {  // MPUSBClose
             const HostChoice h = chooseHandle(s, in);
-            s.begin(HostCall("MPUSBClose", 0, 0));
+            s.begin(hostCall("MPUSBClose", 0, 0));
             const int result = MPUSBClose(h.handle);
             const bool open = h.host != nullptr && !h.host->closed;
             if (open) h.host->closed = true;
@@ -336,7 +336,7 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             std::vector<std::uint32_t> length(1, 0xAAAAAAAA);
             std::uint32_t* lengthPtr = maybe(in, length);
             const std::uint8_t index = in.byte() % 4;
-            s.begin(HostCall("MPUSBGet...Descriptor", 0, 0));
+            s.begin(hostCall("MPUSBGet...Descriptor", 0, 0));
             std::uint32_t result = 0;
             if (which == 6) result = MPUSBGetDeviceDescriptor(h.handle, data, size, lengthPtr);
             if (which == 7)
@@ -356,7 +356,7 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
         }
         case 9: {  // MPUSBSetConfiguration
             const HostChoice h = chooseHandle(s, in);
-            s.begin(HostCall("MPUSBSetConfiguration", 0, 0));
+            s.begin(hostCall("MPUSBSetConfiguration", 0, 0));
             const std::uint32_t result = MPUSBSetConfiguration(h.handle, in.u16());
             s.end();
             FUZZ_CHECK(result <= 1, "MPUSBSetConfiguration: result not 0 or 1");
@@ -365,7 +365,7 @@ void hostExport(Session& s, FuzzInput& in, std::uint32_t which) {
             break;
         }
         default: {  // MPUSBGetDLLVersion
-            s.begin(HostCall("MPUSBGetDLLVersion", 0, 0));
+            s.begin(hostCall("MPUSBGetDLLVersion", 0, 0));
             const std::uint32_t version = MPUSBGetDLLVersion();
             s.end();
             FUZZ_CHECK(version == 0x01010000u, "MPUSBGetDLLVersion");
@@ -410,13 +410,13 @@ void portExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint8_t* dataPtr = maybe(in, data);
             const std::uint32_t timeout = in.timeout();
             const bool refused = dataPtr == nullptr && length != 0;
-            CallPlan plan = Command("SendUSBPacket", wire::Raw(data.data(), length),
+            CallPlan plan = commandPlan("SendUSBPacket", wire::raw(data.data(), length),
                                     static_cast<std::uint16_t>(index), 1, timeout, refused);
             plan.index = index;
             s.begin(plan);
             const int result = SendUSBPacket(index, dataPtr, length, timeout);
             s.end();
-            CheckResult(s, "SendUSBPacket", result, {0, 1}, 0, 1);
+            checkResult(s, "SendUSBPacket", result, {0, 1}, 0, 1);
             if (refused) FUZZ_CHECK(result == 0, "SendUSBPacket: refused, yet 1");
             break;
         }
@@ -438,14 +438,14 @@ void portExport(Session& s, FuzzInput& in, std::uint32_t which) {
                 (writeTimeout == platform::kInfinite || readTimeout == platform::kInfinite)
                     ? platform::kInfinite
                     : std::max(writeTimeout, readTimeout);
-            CallPlan plan = Command("SendReceiveUSBPacket", wire::Raw(data.data(), length),
+            CallPlan plan = commandPlan("SendReceiveUSBPacket", wire::raw(data.data(), length),
                                     static_cast<std::uint16_t>(index), 2, longest, refused);
             plan.index = index;
             s.begin(plan);
             const int result = SendReceiveUSBPacket(index, dataPtr, length, replyPtr,
                                                     replyLengthPtr, writeTimeout, readTimeout);
             s.end();
-            CheckResult(s, "SendReceiveUSBPacket", result, {XFER_FAIL, XFER_OK, XFER_SHORT},
+            checkResult(s, "SendReceiveUSBPacket", result, {XFER_FAIL, XFER_OK, XFER_SHORT},
                         XFER_FAIL, 1);
             if (refused) FUZZ_CHECK(result == XFER_FAIL, "SendReceiveUSBPacket: refused, yet not 0");
             if (replyLengthPtr) {
@@ -485,7 +485,7 @@ void capture(Session& s, FuzzInput& in, std::uint32_t which) {
     if (which == 2) refused = refused || (packets != 0 && (samplesPtr == nullptr || eyeXPtr == nullptr));
     const char* name = which == 0 ? "u_GetScopeSamples" : which == 1 ? "u_GetScopeSamplesFast" : "u_GetEyeXY";
 
-    CallPlan plan = Command(name, wire::ScopeSamples(fast, packets), index,
+    CallPlan plan = commandPlan(name, wire::scopeSamples(fast, packets), index,
                             kCaptureStartWaits + 2u * packets, 250, refused);
     plan.sleepMs = refused ? 0 : 150;
     s.begin(plan);
@@ -495,11 +495,11 @@ void capture(Session& s, FuzzInput& in, std::uint32_t which) {
     if (which == 2)
         result = u_GetEyeXY(index, packets, dataRate, sampleRate, eyeXPtr, xScale, samplesPtr, statsPtr);
     s.end();
-    CheckCapture(s, name, result, refused, packets, statsPtr, fast ? 256 : 32, fast);
+    checkCapture(s, name, result, refused, packets, statsPtr, fast ? 256 : 32, fast);
     if (refused || packets == 0) return;
     if (which != 1)
         for (std::uint16_t v : samples) FUZZ_CHECK(v <= 4095, std::string(name) + ": a sample beyond 12 bits");
-    if (which == 2) CheckEye(eyeX, samples, std::uint32_t{packets} * 32, xScale);
+    if (which == 2) checkEye(eyeX, samples, std::uint32_t{packets} * 32, xScale);
 }
 
 void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
@@ -538,17 +538,17 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 3: {
             std::vector<std::uint8_t> reply(20);
             std::uint8_t* p = maybe(in, reply);
-            GetCommand(s, "u_Ping", index, wire::Ping(), [&] { return u_Ping(index, p); }, 250, !p);
+            getCommand(s, "u_Ping", index, wire::ping(), [&] { return u_Ping(index, p); }, 250, !p);
             break;
         }
-        case 4: SetCommand(s, "u_Reset_MCU", index, wire::ResetMcu(), [&] { return u_Reset_MCU(index); }); break;
+        case 4: setCommand(s, "u_Reset_MCU", index, wire::resetMcu(), [&] { return u_Reset_MCU(index); }); break;
         case 5:
-            SetCommand(s, "u_Reset_MCU_Boot", index, wire::ResetMcuBoot(),
+            setCommand(s, "u_Reset_MCU_Boot", index, wire::resetMcuBoot(),
                        [&] { return u_Reset_MCU_Boot(index); });
             break;
         case 6: {
             const std::uint8_t id = in.byte();
-            SetCommand(s, "u_SetDeviceID", index, wire::SetDeviceId(id), [&] { return u_SetDeviceID(index, id); });
+            setCommand(s, "u_SetDeviceID", index, wire::setDeviceId(id), [&] { return u_SetDeviceID(index, id); });
             break;
         }
         case 7: case 8: case 9: case 10: {  // the four setters
@@ -556,7 +556,7 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             std::vector<std::uint8_t> bytes(selector == 3 ? 6 : 4);
             for (auto& b : bytes) b = in.byte();
             const std::uint8_t* p = maybe(in, bytes);
-            SetCommand(s, "u_SetEth", index, wire::SetEth(selector, bytes.data()), [&] {
+            setCommand(s, "u_SetEth", index, wire::setEth(selector, bytes.data()), [&] {
                 switch (selector) {
                     case 0: return u_SetEthIPAddr(index, p);
                     case 1: return u_SetEthIPMask(index, p);
@@ -570,7 +570,7 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const auto selector = static_cast<std::uint8_t>(which - 11);
             std::vector<std::uint8_t> bytes(selector == 3 ? 6 : 4);
             std::uint8_t* p = maybe(in, bytes);
-            GetCommand(s, "u_GetEth", index, wire::GetEth(selector), [&] {
+            getCommand(s, "u_GetEth", index, wire::getEth(selector), [&] {
                 switch (selector) {
                     case 0: return u_GetEthIPAddr(index, p);
                     case 1: return u_GetEthIPMask(index, p);
@@ -586,25 +586,25 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             for (auto& b : data) b = in.byte();
             const std::uint8_t* p = maybe(in, data);
             const bool refused = !p && count != 0;
-            s.begin(Command("u_I2C_Write", wire::I2cWrite(device, data.data(), count, reg, aux), index, 2,
+            s.begin(commandPlan("u_I2C_Write", wire::i2cWrite(device, data.data(), count, reg, aux), index, 2,
                             250, refused));
             const int result = u_I2C_Write(index, device, p, count, reg, aux);
             s.end();
-            CheckResult(s, "u_I2C_Write", result, {0, 1}, 0, refused ? 0 : 2);
+            checkResult(s, "u_I2C_Write", result, {0, 1}, 0, refused ? 0 : 2);
             break;
         }
         case 16: {  // u_I2C_Read
             const std::uint8_t device = in.byte(), count = in.byte(), reg = in.byte(), aux = in.byte();
             std::vector<std::uint8_t> data(count);
             std::uint8_t* p = maybe(in, data);
-            GetCommand(s, "u_I2C_Read", index, wire::I2cRead(device, count, reg, aux),
+            getCommand(s, "u_I2C_Read", index, wire::i2cRead(device, count, reg, aux),
                        [&] { return u_I2C_Read(index, device, count, p, reg, aux); }, 250, !p && count);
             break;
         }
         case 17: case 18: {  // u_SetSi5326, u_SetSi5338
             const auto chip = static_cast<std::uint8_t>(which - 17);
             const std::uint8_t device = in.byte(), reg = in.byte(), value = in.byte();
-            SetCommand(s, "u_SetSi53xx", index, wire::SetClockChip(chip, device, reg, value), [&] {
+            setCommand(s, "u_SetSi53xx", index, wire::setClockChip(chip, device, reg, value), [&] {
                 return chip == 0 ? u_SetSi5326(index, device, reg, value) : u_SetSi5338(index, device, reg, value);
             }, 100);
             break;
@@ -614,7 +614,7 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint8_t device = in.byte(), reg = in.byte();
             std::vector<std::uint8_t> value(1);
             std::uint8_t* p = maybe(in, value);
-            GetCommand(s, "u_GetSi53xx", index, wire::GetClockChip(chip, device, reg), [&] {
+            getCommand(s, "u_GetSi53xx", index, wire::getClockChip(chip, device, reg), [&] {
                 return chip == 0 ? u_GetSi5326(index, device, reg, p) : u_GetSi5338(index, device, reg, p);
             }, 100, !p);
             break;
@@ -622,7 +622,7 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 21: {
             const std::uint8_t address = in.byte();
             const std::uint16_t reg = in.u16(), value = in.u16();
-            SetCommand(s, "u_SetMDIO", index, wire::SetMdio(address, reg, value),
+            setCommand(s, "u_SetMDIO", index, wire::setMdio(address, reg, value),
                        [&] { return u_SetMDIO(index, address, reg, value); });
             break;
         }
@@ -631,14 +631,14 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint16_t reg = in.u16();
             std::vector<std::uint16_t> value(1);
             std::uint16_t* p = maybe(in, value);
-            GetCommand(s, "u_GetMDIO", index, wire::GetMdio(address, reg),
+            getCommand(s, "u_GetMDIO", index, wire::getMdio(address, reg),
                        [&] { return u_GetMDIO(index, address, reg, p); }, 250, !p);
             break;
         }
         case 23: {
             const std::uint8_t port = in.byte() % 8;
             const std::uint16_t value = in.u16();
-            SetCommand(s, "u_SetPort", index, wire::SetPort(port, value),
+            setCommand(s, "u_SetPort", index, wire::setPort(port, value),
                        [&] { return u_SetPort(index, port, value); });
             break;
         }
@@ -646,48 +646,48 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             const std::uint8_t port = in.byte() % 8;
             std::vector<std::uint16_t> value(1);
             std::uint16_t* p = maybe(in, value);
-            GetCommand(s, "u_GetPort", index, wire::GetPort(port),
+            getCommand(s, "u_GetPort", index, wire::getPort(port),
                        [&] { return u_GetPort(index, port, p); }, 250, !p);
             break;
         }
         case 25: {  // u_GetStatus
             std::vector<std::uint8_t> flags(4, 0xEE);
             std::uint8_t* p = maybe(in, flags);
-            s.begin(Command("u_GetStatus", wire::GetStatus(), index, 6, 250, !p));
+            s.begin(commandPlan("u_GetStatus", wire::getStatus(), index, 6, 250, !p));
             const int result = u_GetStatus(index, p);
             s.end();
-            CheckResult(s, "u_GetStatus", result, {0, 1, 2}, 0, p ? 3 : 0);
+            checkResult(s, "u_GetStatus", result, {0, 1, 2}, 0, p ? 3 : 0);
             if (p)
                 for (std::uint8_t f : flags) FUZZ_CHECK(f <= 1, "u_GetStatus: a flag is not 0 or 1");
             break;
         }
         case 26: {  // u_ResetFIFO
-            CallPlan plan = Command("u_ResetFIFO", wire::ResetFifo(), index, 4);
+            CallPlan plan = commandPlan("u_ResetFIFO", wire::resetFifo(), index, 4);
             plan.sleepMs = 100;
             s.begin(plan);
             const int result = u_ResetFIFO(index);
             s.end();
-            CheckResult(s, "u_ResetFIFO", result, {0, 1}, 0, 3);
+            checkResult(s, "u_ResetFIFO", result, {0, 1}, 0, 3);
             break;
         }
         case 27: case 28: {  // u_GetScopePacket, u_GetScopePacketFast
             std::vector<std::uint8_t> packet(64);
             std::uint8_t* p = maybe(in, packet);
-            GetCommand(s, "u_GetScopePacket", index, wire::ScopePacket(which == 28), [&] {
+            getCommand(s, "u_GetScopePacket", index, wire::scopePacket(which == 28), [&] {
                 return which == 27 ? u_GetScopePacket(index, p) : u_GetScopePacketFast(index, p);
             }, 250, !p);
             break;
         }
         case 29: case 30: case 31: capture(s, in, which - 29); break;
         case 32:
-            SetCommand(s, "u_GenerateVScopeEye", index, wire::GenerateVScopeEye(),
+            setCommand(s, "u_GenerateVScopeEye", index, wire::generateVScopeEye(),
                        [&] { return u_GenerateVScopeEye(index); });
             break;
         case 33: {
             const std::uint8_t pageLength = in.byte(), page = in.byte();
             std::vector<std::uint8_t> reply(pageLength);
             std::uint8_t* p = maybe(in, reply);
-            GetCommand(s, "u_GetVScopePacket", index, wire::VScopePacket(pageLength, page),
+            getCommand(s, "u_GetVScopePacket", index, wire::vScopePacket(pageLength, page),
                        [&] { return u_GetVScopePacket(index, p, pageLength, page); }, 250,
                        !p && pageLength);
             break;
@@ -695,18 +695,18 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
         case 34: {  // u_GetVScopeSamples
             std::vector<std::uint8_t> eye(1024);
             std::uint8_t* p = maybe(in, eye);
-            CallPlan plan = Command("u_GetVScopeSamples", wire::VScopeSamples(), index, 33, 250, !p);
+            CallPlan plan = commandPlan("u_GetVScopeSamples", wire::vScopeSamples(), index, 33, 250, !p);
             plan.sleepMs = p ? 1900 : 0;
             s.begin(plan);
             const int result = u_GetVScopeSamples(index, p);
             s.end();
-            CheckResult(s, "u_GetVScopeSamples", result, {0, 1}, 0, p ? 17 : 0);
+            checkResult(s, "u_GetVScopeSamples", result, {0, 1}, 0, p ? 17 : 0);
             break;
         }
         case 35: {
             std::vector<std::uint8_t> temperature(1);
             std::uint8_t* p = maybe(in, temperature);
-            GetCommand(s, "u_GetVSCTemp", index, wire::VscTemp(), [&] { return u_GetVSCTemp(index, p); },
+            getCommand(s, "u_GetVSCTemp", index, wire::vscTemp(), [&] { return u_GetVSCTemp(index, p); },
                        250, !p);
             break;
         }
@@ -714,17 +714,17 @@ void commandExport(Session& s, FuzzInput& in, std::uint32_t which) {
             std::vector<float> values(7);
             for (float& v : values) v = in.calibration();
             const float* p = maybe(in, values);
-            s.begin(Command("u_StoreScopeCalibValues", wire::StoreCalibration(values.data()), index, 2,
+            s.begin(commandPlan("u_StoreScopeCalibValues", wire::storeCalibration(values.data()), index, 2,
                             250, !p));
             const int result = u_StoreScopeCalibValues(index, p);
             s.end();
-            CheckResult(s, "u_StoreScopeCalibValues", result, {0, 1}, 0, p ? 2 : 0);
+            checkResult(s, "u_StoreScopeCalibValues", result, {0, 1}, 0, p ? 2 : 0);
             break;
         }
         default: {  // u_GetScopeCalibValues
             std::vector<float> values(7, -1.0f);
             float* p = maybe(in, values);
-            GetCommand(s, "u_GetScopeCalibValues", index, wire::GetCalibration(),
+            getCommand(s, "u_GetScopeCalibValues", index, wire::getCalibration(),
                        [&] { return u_GetScopeCalibValues(index, p); }, 250, !p);
             if (p)
                 for (float v : values)

@@ -14,7 +14,7 @@ namespace {
 using CaptureCommands = CommandTest;
 
 // A 64-byte scope packet of 32 little-endian sample words.
-Bytes ScopePacket(const std::vector<std::uint16_t>& words) {
+Bytes scopePacket(const std::vector<std::uint16_t>& words) {
     Bytes bytes(SCOPE_PACKET_BYTES, 0);
     for (std::size_t j = 0; j < words.size() && j < 32; ++j) {
         bytes[2 * j] = static_cast<std::uint8_t>(words[j] & 0xFF);
@@ -23,32 +23,33 @@ Bytes ScopePacket(const std::vector<std::uint16_t>& words) {
     return bytes;
 }
 
-ScopeStats Garbage() {
+ScopeStats garbageStats() {
     ScopeStats stats;
     std::memset(&stats, 0xCC, sizeof stats);
     return stats;
 }
 
 // The transfers from `first` on that are scope packet requests.
-std::size_t CountCommand(const emulated::BoundedLog<emulated::Transfer>& transfers, std::uint8_t command) {
+std::size_t countCommand(const emulated::BoundedLog<emulated::Transfer>& transfers,
+                         std::uint8_t command) {
     std::size_t n = 0;
     for (const auto& t : transfers) n += t.bytes.size() == 64 && t.bytes[0] == command;
     return n;
 }
 
 TEST_F(CaptureCommands, AScopePacketRequestWritesOnlyCommandAndDirection) {
-    firmware->standing[CMD_SCOPE] = ScopePacket({1, 2, 3});
-    firmware->standing[CMD_SCOPE_FAST] = ScopePacket({4, 5, 6});
+    firmware->standing[CMD_SCOPE] = scopePacket({1, 2, 3});
+    firmware->standing[CMD_SCOPE_FAST] = scopePacket({4, 5, 6});
     for (const std::uint8_t command : {CMD_SCOPE, CMD_SCOPE_FAST}) {
         board->clearReceived();
-        const Bytes before = OutBuff();
+        const Bytes before = commandBuffer();
         Bytes buffer(64, 0);
         const int result = command == CMD_SCOPE ? u_GetScopePacket(0, buffer.data())
                                                 : u_GetScopePacketFast(0, buffer.data());
         EXPECT_EQ(result, XFER_OK);
         EXPECT_EQ(buffer, firmware->standing[command]);
         ASSERT_EQ(received().size(), 1u);
-        EXPECT_EQ(sent(0), With(before, {{0, command}, {1, DIR_GET}}))
+        EXPECT_EQ(sent(0), with(before, {{0, command}, {1, DIR_GET}}))
             << "length and selector go out as the last command left them";
     }
 }
@@ -78,9 +79,9 @@ TEST_F(CaptureCommands, PacketRequestsWithoutABufferAreRefusedWithoutIo) {
 
 TEST_F(CaptureCommands, ACaptureStartsWithFifoResetAndACaptureEnableToggle) {
     firmware->ports[3] = 0x0020;
-    firmware->standing[CMD_SCOPE] = ScopePacket({});
+    firmware->standing[CMD_SCOPE] = scopePacket({});
     std::vector<std::uint16_t> samples(32);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     const Micros start = world.now();
     EXPECT_EQ(u_GetScopeSamples(0, 1, samples.data(), &stats), 1);
 
@@ -116,12 +117,12 @@ TEST_F(CaptureCommands, ACaptureOfNoPacketsStillStartsTheCapture) {
     firmware->ports[3] = 0x0000;
     for (const bool fast : {false, true}) {
         board->clearReceived();
-        ScopeStats stats = Garbage();
+        ScopeStats stats = garbageStats();
         const int result = fast ? u_GetScopeSamplesFast(0, 0, nullptr, &stats)
                                 : u_GetScopeSamples(0, 0, nullptr, &stats);
         EXPECT_EQ(result, 1);
         EXPECT_EQ(received().size(), 7u) << "FIFO reset and capture enable toggle, no packet";
-        EXPECT_EQ(CountCommand(received(), CMD_SCOPE) + CountCommand(received(), CMD_SCOPE_FAST), 0u);
+        EXPECT_EQ(countCommand(received(), CMD_SCOPE) + countCommand(received(), CMD_SCOPE_FAST), 0u);
         EXPECT_EQ(stats.sampleCount, 0u);
         EXPECT_EQ(stats.failCount, 0);
         EXPECT_EQ(stats.okCount, 0);
@@ -142,12 +143,12 @@ TEST_F(CaptureCommands, SampleWordsAreTwelveBitsAndBitTwelveIsTheFlag) {
         {0xFF, 0x0F, 0x0FFF, 0},
     };
     for (const auto& c : cases) {
-        Bytes packet = ScopePacket({});
+        Bytes packet = scopePacket({});
         packet[0] = c.low;
         packet[1] = c.high;
         firmware->script[CMD_SCOPE].push_back(packet);
         std::vector<std::uint16_t> samples(32, 0xBEEF);
-        ScopeStats stats = Garbage();
+        ScopeStats stats = garbageStats();
         EXPECT_EQ(u_GetScopeSamples(0, 1, samples.data(), &stats), 1);
         EXPECT_EQ(samples[0], c.sample);
         EXPECT_EQ(stats.flagSeen, c.flagSeen);
@@ -159,43 +160,51 @@ TEST_F(CaptureCommands, SamplesLandInTheOrderTheBoardSentThem) {
     for (std::uint16_t p = 0; p < 3; ++p) {
         std::vector<std::uint16_t> words(32);
         for (std::uint16_t j = 0; j < 32; ++j) words[j] = static_cast<std::uint16_t>(p * 100 + j);
-        firmware->script[CMD_SCOPE].push_back(ScopePacket(words));
+        firmware->script[CMD_SCOPE].push_back(scopePacket(words));
     }
     std::vector<std::uint16_t> samples(96, 0xBEEF);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     EXPECT_EQ(u_GetScopeSamples(0, 3, samples.data(), &stats), 1);
     for (std::size_t i = 0; i < 96; ++i) EXPECT_EQ(samples[i], (i / 32) * 100 + i % 32) << i;
     EXPECT_EQ(stats.okCount, 3);
 }
 
+// sampleCount changes only once the last packet has come back: a caller watching the counters
+// from another thread may take it as the sign that the capture is over.
 TEST_F(CaptureCommands, AHundredPacketsCountThirtyTwoOrTwoHundredFiftySixSamplesEach) {
-    firmware->standing[CMD_SCOPE] = ScopePacket({1});
-    firmware->standing[CMD_SCOPE_FAST] = ScopePacket({2});
+    firmware->standing[CMD_SCOPE] = scopePacket({1});
+    firmware->standing[CMD_SCOPE_FAST] = scopePacket({2});
     std::vector<std::uint16_t> samples(100 * 32);
     std::vector<std::uint8_t> buffer(100 * 512);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
+    std::vector<std::uint32_t> seen;  // sampleCount as each transfer arrived
+    board->onReceive = [&](const emulated::Transfer&) { seen.push_back(stats.sampleCount); };
     EXPECT_EQ(u_GetScopeSamples(0, 100, samples.data(), &stats), 1);
     EXPECT_EQ(stats.sampleCount, 3200u);
     EXPECT_EQ(stats.okCount, 100);
     EXPECT_EQ(stats.failCount + stats.shortCount, 0);
-    stats = Garbage();
+    stats = garbageStats();
     EXPECT_EQ(u_GetScopeSamplesFast(0, 100, buffer.data(), &stats), 1);
     EXPECT_EQ(stats.sampleCount, 25600u);
     EXPECT_EQ(stats.okCount, 100);
     EXPECT_EQ(stats.flagSeen, 0);
+    board->onReceive = nullptr;
+    ASSERT_EQ(seen.size(), received().size());
+    EXPECT_EQ(countCommand(received(), CMD_SCOPE) + countCommand(received(), CMD_SCOPE_FAST), 200u);
+    EXPECT_EQ(seen, std::vector<std::uint32_t>(seen.size(), garbageStats().sampleCount));
 }
 
 TEST_F(CaptureCommands, ABoardThatAnswersNothingFailsEveryPacketAndTheCaptureStillReturnsOne) {
     firmware->ports[3] = 0x0023;
     std::vector<std::uint16_t> samples(5 * 32, 0xBEEF);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     const Micros start = world.now();
     EXPECT_EQ(u_GetScopeSamples(0, 5, samples.data(), &stats), 1);
     EXPECT_EQ(stats.failCount, 5);
     EXPECT_EQ(stats.okCount, 0);
     EXPECT_EQ(stats.shortCount, 0);
     EXPECT_EQ(stats.sampleCount, 160u);
-    EXPECT_EQ(CountCommand(received(), CMD_SCOPE), 5u) << "no packet is skipped";
+    EXPECT_EQ(countCommand(received(), CMD_SCOPE), 5u) << "no packet is skipped";
     EXPECT_EQ(msSince(start), 150.0 + 5 * 250.0) << "each packet waits out its own time-out";
     EXPECT_EQ(samples, std::vector<std::uint16_t>(160, 0)) << "the buffer starts zeroed";
 }
@@ -203,9 +212,9 @@ TEST_F(CaptureCommands, ABoardThatAnswersNothingFailsEveryPacketAndTheCaptureSti
 TEST_F(CaptureCommands, AShortPacketIsCountedAndUnpackedOverThePreviousOne) {
     std::vector<std::uint16_t> first(32);
     for (std::uint16_t j = 0; j < 32; ++j) first[j] = static_cast<std::uint16_t>(0x100 + j);
-    firmware->script[CMD_SCOPE] = {ScopePacket(first), Bytes{0x55, 0x05}};
+    firmware->script[CMD_SCOPE] = {scopePacket(first), Bytes{0x55, 0x05}};
     std::vector<std::uint16_t> samples(64);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     EXPECT_EQ(u_GetScopeSamples(0, 2, samples.data(), &stats), 1);
     EXPECT_EQ(stats.okCount, 1);
     EXPECT_EQ(stats.shortCount, 1);
@@ -216,7 +225,7 @@ TEST_F(CaptureCommands, AShortPacketIsCountedAndUnpackedOverThePreviousOne) {
 TEST_F(CaptureCommands, FastPacketThreeStartsAtByte1024) {
     for (std::uint8_t p = 1; p <= 4; ++p) firmware->script[CMD_SCOPE_FAST].push_back(Bytes(64, p));
     std::vector<std::uint8_t> buffer(4 * 512, 0xEE);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     EXPECT_EQ(u_GetScopeSamplesFast(0, 4, buffer.data(), &stats), 1);
     for (std::size_t slot = 0; slot < 4; ++slot) {
         const auto at = buffer.begin() + static_cast<std::ptrdiff_t>(512 * slot);
@@ -227,9 +236,9 @@ TEST_F(CaptureCommands, FastPacketThreeStartsAtByte1024) {
 }
 
 TEST_F(CaptureCommands, ASecondCaptureStartsItsCountersFromZero) {
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     std::vector<std::uint16_t> samples(3 * 32);
-    Bytes flagged = ScopePacket({0x1000});
+    Bytes flagged = scopePacket({0x1000});
     firmware->script[CMD_SCOPE] = {flagged, Bytes{1}};  // one OK, one short, one without reply
     EXPECT_EQ(u_GetScopeSamples(0, 3, samples.data(), &stats), 1);
     EXPECT_EQ(stats.okCount, 1);
@@ -237,7 +246,7 @@ TEST_F(CaptureCommands, ASecondCaptureStartsItsCountersFromZero) {
     EXPECT_EQ(stats.failCount, 1);
     EXPECT_EQ(stats.flagSeen, 1);
 
-    firmware->standing[CMD_SCOPE] = ScopePacket({});
+    firmware->standing[CMD_SCOPE] = scopePacket({});
     EXPECT_EQ(u_GetScopeSamples(0, 2, samples.data(), &stats), 1);
     EXPECT_EQ(stats.okCount, 2);
     EXPECT_EQ(stats.shortCount, 0);
@@ -249,7 +258,7 @@ TEST_F(CaptureCommands, ASecondCaptureStartsItsCountersFromZero) {
 TEST_F(CaptureCommands, ACaptureWithNowhereToPutItsResultsIsRefusedWithoutIo) {
     std::vector<std::uint16_t> samples(32);
     std::vector<std::uint8_t> buffer(512);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     EXPECT_EQ(u_GetScopeSamples(0, 1, samples.data(), nullptr), 0);
     EXPECT_EQ(u_GetScopeSamples(0, 1, nullptr, &stats), 0);
     EXPECT_EQ(u_GetScopeSamplesFast(0, 1, buffer.data(), nullptr), 0);
@@ -260,14 +269,14 @@ TEST_F(CaptureCommands, ACaptureWithNowhereToPutItsResultsIsRefusedWithoutIo) {
 }
 
 TEST_F(CaptureCommands, ProgressIsReportedAfterEveryPacket) {
-    firmware->standing[CMD_SCOPE] = ScopePacket({});
+    firmware->standing[CMD_SCOPE] = scopePacket({});
     std::vector<std::pair<std::uint32_t, std::uint32_t>> calls;
     std::vector<std::uint16_t> samples(4 * 32);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     EXPECT_EQ(commands::captureSamples(0, 4, samples.data(), &stats,
                                        [&](std::uint32_t done, std::uint32_t total) {
                                            calls.emplace_back(done, total);
-                                           EXPECT_EQ(CountCommand(received(), CMD_SCOPE), done);
+                                           EXPECT_EQ(countCommand(received(), CMD_SCOPE), done);
                                            return true;
                                        }),
               1);
@@ -278,14 +287,14 @@ TEST_F(CaptureCommands, ProgressIsReportedAfterEveryPacket) {
 }
 
 TEST_F(CaptureCommands, ACaptureStoppedByItsProgressCountsOnlyThePacketsRequested) {
-    firmware->standing[CMD_SCOPE] = ScopePacket(std::vector<std::uint16_t>(32, 7));
+    firmware->standing[CMD_SCOPE] = scopePacket(std::vector<std::uint16_t>(32, 7));
     firmware->standing[CMD_SCOPE_FAST] = Bytes(64, 9);
     auto stopAfter3 = [](std::uint32_t done, std::uint32_t) { return done < 3; };
 
     std::vector<std::uint16_t> samples(10 * 32, 0xBEEF);
-    ScopeStats stats = Garbage();
+    ScopeStats stats = garbageStats();
     EXPECT_EQ(commands::captureSamples(0, 10, samples.data(), &stats, stopAfter3), 1);
-    EXPECT_EQ(CountCommand(received(), CMD_SCOPE), 3u);
+    EXPECT_EQ(countCommand(received(), CMD_SCOPE), 3u);
     EXPECT_EQ(stats.okCount + stats.failCount + stats.shortCount, 3);
     EXPECT_EQ(stats.sampleCount, 96u);
     EXPECT_EQ(samples[95], 7);
@@ -293,9 +302,9 @@ TEST_F(CaptureCommands, ACaptureStoppedByItsProgressCountsOnlyThePacketsRequeste
 
     board->clearReceived();
     std::vector<std::uint8_t> buffer(10 * 512, 0xEE);
-    stats = Garbage();
+    stats = garbageStats();
     EXPECT_EQ(commands::captureSamplesFast(0, 10, buffer.data(), &stats, stopAfter3), 1);
-    EXPECT_EQ(CountCommand(received(), CMD_SCOPE_FAST), 3u);
+    EXPECT_EQ(countCommand(received(), CMD_SCOPE_FAST), 3u);
     EXPECT_EQ(stats.okCount, 3);
     EXPECT_EQ(stats.sampleCount, 3u * 256);
     EXPECT_EQ(buffer[1024], 9);

@@ -23,7 +23,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // 100, 3000, 0, 500, 2000 over and over: minimum 100, maximum 3000, range 2900.
-std::vector<std::uint16_t> Samples(std::size_t count) {
+std::vector<std::uint16_t> cycleSamples(std::size_t count) {
     const std::uint16_t pattern[] = {100, 3000, 0, 500, 2000};
     std::vector<std::uint16_t> samples(count);
     for (std::size_t i = 0; i < count; ++i) samples[i] = pattern[i % 5];
@@ -35,7 +35,7 @@ struct Folded {
     std::vector<std::uint16_t> x, y;
 };
 
-Folded Fold(std::vector<std::uint16_t> y, double dataRate, double sampleRate,
+Folded foldWith(std::vector<std::uint16_t> y, double dataRate, double sampleRate,
             std::uint16_t xScale, FoldUnit unit = FoldUnit::kBest) {
     std::vector<std::uint16_t> x(y.size(), 0xBEEF);
     const EyeRange range = foldEye(y.data(), x.data(), static_cast<std::uint32_t>(y.size()),
@@ -44,7 +44,7 @@ Folded Fold(std::vector<std::uint16_t> y, double dataRate, double sampleRate,
 }
 
 // The algorithm written out plainly, one sample at a time.
-Folded Reference(std::vector<std::uint16_t> y, double dataRate, double sampleRate,
+Folded referenceFold(std::vector<std::uint16_t> y, double dataRate, double sampleRate,
                  std::uint16_t xScale) {
     std::uint16_t minimum = 4096, maximum = 0;
     for (std::uint16_t v : y) {
@@ -70,7 +70,7 @@ Folded Reference(std::vector<std::uint16_t> y, double dataRate, double sampleRat
     return {{minimum, maximum, width}, x, y};
 }
 
-std::vector<FoldUnit> AvailableUnits() {
+std::vector<FoldUnit> availableUnits() {
     std::vector<FoldUnit> units;
     for (FoldUnit u : {FoldUnit::kScalar, FoldUnit::kSse2, FoldUnit::kAvx2, FoldUnit::kAvx512})
         if (commands::foldUnitAvailable(u)) units.push_back(u);
@@ -140,10 +140,10 @@ TEST(EyeFold, EveryEdgeCaseComesOutToTheInteger) {
         {"10.3125 GHz at 100 MHz", 10.3125e9, 100e6, 0, 2900,
          {0, 362, 725, 1087, 1450, 1812, 2175, 2537, 0}},
     };
-    for (FoldUnit unit : AvailableUnits()) {
+    for (FoldUnit unit : availableUnits()) {
         for (const auto& c : cases) {
             // Long enough that every vector unit takes its wide path, not only the tail.
-            const Folded f = Fold(Samples(100), c.dataRate, c.sampleRate, c.xScale, unit);
+            const Folded f = foldWith(cycleSamples(100), c.dataRate, c.sampleRate, c.xScale, unit);
             EXPECT_EQ(f.range.minimum, 100) << c.name;
             EXPECT_EQ(f.range.maximum, 3000) << c.name;
             EXPECT_EQ(f.range.width, c.width) << c.name;
@@ -157,15 +157,15 @@ TEST(EyeFold, EveryEdgeCaseComesOutToTheInteger) {
 TEST(EyeFold, TheLongestCaptureFoldsExactlyToItsLastSample) {
     const std::size_t count = 65535u * 32;
     for (const auto& rates : {std::pair{10.3125e9, 100e6}, std::pair{1e9, 3e8}}) {
-        const Folded f = Fold(Samples(count), rates.first, rates.second, 7);
-        const Folded r = Reference(Samples(count), rates.first, rates.second, 7);
+        const Folded f = foldWith(cycleSamples(count), rates.first, rates.second, 7);
+        const Folded r = referenceFold(cycleSamples(count), rates.first, rates.second, 7);
         EXPECT_EQ(f.x, r.x) << rates.first;
         EXPECT_EQ(f.y, r.y) << rates.first;
     }
 }
 
 TEST(EyeFold, ZeroSamplesBecomeTheMinimumAndCountForTheMaximumOnly) {
-    const Folded f = Fold({0, 250, 0, 1000, 0}, 1.25, 1.0, 0);
+    const Folded f = foldWith({0, 250, 0, 1000, 0}, 1.25, 1.0, 0);
     EXPECT_EQ(f.range.minimum, 250);
     EXPECT_EQ(f.range.maximum, 1000);
     EXPECT_EQ(f.range.width, 750);
@@ -174,7 +174,7 @@ TEST(EyeFold, ZeroSamplesBecomeTheMinimumAndCountForTheMaximumOnly) {
 
 TEST(EyeFold, EqualNonzeroSamplesGiveAnEmptyWidth) {
     for (std::uint16_t xScale = 0; xScale <= 10; ++xScale) {
-        const Folded f = Fold({1234, 1234, 0, 1234, 1234, 1234}, 1.25, 1.0, xScale);
+        const Folded f = foldWith({1234, 1234, 0, 1234, 1234, 1234}, 1.25, 1.0, xScale);
         EXPECT_EQ(f.range.width, 0) << xScale;
         EXPECT_EQ(f.x, std::vector<std::uint16_t>(6, 0)) << xScale;
         EXPECT_EQ(f.y[2], 1234);
@@ -183,13 +183,13 @@ TEST(EyeFold, EqualNonzeroSamplesGiveAnEmptyWidth) {
 
 TEST(EyeFold, ACaptureOfZerosKeepsItsZerosAndHasNoWidth) {
     for (std::uint16_t xScale : {0, 1, 5, 10}) {
-        const Folded f = Fold(std::vector<std::uint16_t>(40, 0), 1.25, 1.0, xScale);
+        const Folded f = foldWith(std::vector<std::uint16_t>(40, 0), 1.25, 1.0, xScale);
         EXPECT_EQ(f.range.minimum, 0) << "not the search's start value 4096";
         EXPECT_EQ(f.range.width, 0) << "not 61440";
         EXPECT_EQ(f.y, std::vector<std::uint16_t>(40, 0));
         EXPECT_EQ(f.x, std::vector<std::uint16_t>(40, 0));
     }
-    const Folded wide = Fold(std::vector<std::uint16_t>(8, 0), 1.25, 1.0, 400);
+    const Folded wide = foldWith(std::vector<std::uint16_t>(8, 0), 1.25, 1.0, 400);
     EXPECT_EQ(wide.range.width, 400) << "an explicit width still folds";
     EXPECT_EQ(wide.x[1], 100);
 }
@@ -197,9 +197,9 @@ TEST(EyeFold, ACaptureOfZerosKeepsItsZerosAndHasNoWidth) {
 TEST(EyeFold, RatesThatGiveNoFoldStepPutEverySampleAtZero) {
     const double rates[][2] = {{0.0, 1.0}, {1.0, 0.0}, {-2.0, 1.0}, {kNaN, 1.0},
                                {1.0, kInf}, {3e9, 1.0}, {5e-324, 5e-324}};
-    for (FoldUnit unit : AvailableUnits()) {
+    for (FoldUnit unit : availableUnits()) {
         for (const auto& r : rates) {
-            const Folded f = Fold(Samples(50), r[0], r[1], 0, unit);
+            const Folded f = foldWith(cycleSamples(50), r[0], r[1], 0, unit);
             EXPECT_EQ(f.x, std::vector<std::uint16_t>(50, 0)) << r[0] << " / " << r[1];
             EXPECT_EQ(f.range.width, 2900);
             EXPECT_EQ(f.y[2], 100) << "the zeros are still filled";
@@ -218,16 +218,16 @@ TEST(EyeFold, EveryVectorUnitGivesTheReferenceIntegers) {
     std::uniform_int_distribution<int> sample(0, 4095);
     std::uniform_int_distribution<int> scale(0, 40);
     const std::size_t sizes[] = {1, 7, 15, 16, 17, 31, 33, 100, 1023, 4099};
-    const auto units = AvailableUnits();
+    const auto units = availableUnits();
     for (int trial = 0; trial < 200; ++trial) {
         const std::size_t count = sizes[static_cast<std::size_t>(trial) % std::size(sizes)];
         std::vector<std::uint16_t> y(count);
         for (auto& v : y) v = static_cast<std::uint16_t>(trial % 3 == 0 ? sample(random) : sample(random) | 1);
         const double dataRate = rate(random), sampleRate = rate(random) / 10.0;
         const auto xScale = static_cast<std::uint16_t>(trial % 4 == 0 ? 3000 : scale(random) % 11);
-        const Folded reference = Reference(y, dataRate, sampleRate, xScale);
+        const Folded reference = referenceFold(y, dataRate, sampleRate, xScale);
         for (FoldUnit unit : units) {
-            const Folded f = Fold(y, dataRate, sampleRate, xScale, unit);
+            const Folded f = foldWith(y, dataRate, sampleRate, xScale, unit);
             ASSERT_EQ(f.x, reference.x) << "unit " << static_cast<int>(unit) << ", rates "
                                         << dataRate << " / " << sampleRate << ", " << count;
             ASSERT_EQ(f.y, reference.y) << "unit " << static_cast<int>(unit);
@@ -239,12 +239,12 @@ TEST(EyeFold, EveryVectorUnitGivesTheReferenceIntegers) {
 }
 
 TEST(EyeFold, SamplesAboveTwelveBitsStillFoldByTheSameRules) {
-    for (FoldUnit unit : AvailableUnits()) {
+    for (FoldUnit unit : availableUnits()) {
         std::vector<std::uint16_t> y(70, 5000);
         y[3] = 0;
         y[40] = 0xFFFF;
-        const Folded f = Fold(y, 1.25, 1.0, 0, unit);
-        const Folded r = Reference(y, 1.25, 1.0, 0);
+        const Folded f = foldWith(y, 1.25, 1.0, 0, unit);
+        const Folded r = referenceFold(y, 1.25, 1.0, 0);
         EXPECT_EQ(f.range.minimum, 4096) << "the search's start value is never passed";
         EXPECT_EQ(f.range.maximum, 0xFFFF);
         EXPECT_EQ(f.x, r.x);
@@ -256,7 +256,7 @@ TEST(EyeFold, SamplesAboveTwelveBitsStillFoldByTheSameRules) {
 
 using EyeCommand = CommandTest;
 
-Bytes PacketOf(const std::vector<std::uint16_t>& words) {
+Bytes packetOf(const std::vector<std::uint16_t>& words) {
     Bytes bytes(64, 0);
     for (std::size_t j = 0; j < 32; ++j) {
         bytes[2 * j] = static_cast<std::uint8_t>(words[j] & 0xFF);
@@ -266,16 +266,16 @@ Bytes PacketOf(const std::vector<std::uint16_t>& words) {
 }
 
 TEST_F(EyeCommand, CapturesAndFoldsTheSamples) {
-    const auto samples = Samples(64);
+    const auto samples = cycleSamples(64);
     firmware->script[CMD_SCOPE] = {
-        PacketOf({samples.begin(), samples.begin() + 32}),
-        PacketOf({samples.begin() + 32, samples.end()})};
+        packetOf({samples.begin(), samples.begin() + 32}),
+        packetOf({samples.begin() + 32, samples.end()})};
     std::vector<std::uint16_t> eyeX(64, 0xBEEF), eyeY(64, 0xBEEF);
     ScopeStats stats{};
     EXPECT_EQ(u_GetEyeXY(0, 2, 1e9, 3e8, eyeX.data(), 0, eyeY.data(), &stats), 1);
     EXPECT_EQ(stats.sampleCount, 64u);
     EXPECT_EQ(stats.okCount, 2);
-    const Folded r = Reference(samples, 1e9, 3e8, 0);
+    const Folded r = referenceFold(samples, 1e9, 3e8, 0);
     EXPECT_EQ(eyeX, r.x);
     EXPECT_EQ(eyeY, r.y);
     EXPECT_EQ((std::vector<std::uint16_t>(eyeX.begin(), eyeX.begin() + 5)),

@@ -22,19 +22,19 @@ TEST_F(NetworkCommands, SettersSendTheAddressBytesInArrayOrder) {
         {u_SetEthIPAddr, 0}, {u_SetEthIPMask, 1}, {u_SetEthIPGateway, 2}};
     for (const auto& c : cases) {
         board->clearReceived();
-        const Bytes before = OutBuff();
+        const Bytes before = commandBuffer();
         EXPECT_EQ(c.set(0, ip), 1);
         ASSERT_EQ(received().size(), 1u);
-        EXPECT_EQ(sent(0), With(before, {{0, 0xF9}, {1, 0x00}, {3, c.selector},
+        EXPECT_EQ(sent(0), with(before, {{0, 0xF9}, {1, 0x00}, {3, c.selector},
                                          {4, 0xC0}, {5, 0xA8}, {6, 0x01}, {7, 0x0A}}));
     }
 }
 
 TEST_F(NetworkCommands, TheMacAddressTakesSixPayloadBytesThatLaterSettersCarryOn) {
     const std::uint8_t mac[6] = {0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F};
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     EXPECT_EQ(u_SetEthMACAddress(0, mac), 1);
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF9}, {1, 0x00}, {3, 3}, {4, 0x00}, {5, 0x1B},
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF9}, {1, 0x00}, {3, 3}, {4, 0x00}, {5, 0x1B},
                                      {6, 0x2C}, {7, 0x3D}, {8, 0x4E}, {9, 0x5F}}));
     const std::uint8_t ip[4] = {10, 0, 0, 1};
     EXPECT_EQ(u_SetEthIPAddr(0, ip), 1);
@@ -55,11 +55,11 @@ TEST_F(NetworkCommands, GettersReadTheReplyStraightIntoTheArray) {
     for (const auto& c : cases) {
         board->clearReceived();
         firmware->script[CMD_ETH].push_back(c.reply);
-        const Bytes before = OutBuff();
+        const Bytes before = commandBuffer();
         Bytes addr(4, 0);
         EXPECT_EQ(c.get(0, addr.data()), XFER_OK);
         EXPECT_EQ(addr, c.reply);
-        EXPECT_EQ(sent(0), With(before, {{0, 0xF9}, {1, 0x01}, {3, c.selector}}))
+        EXPECT_EQ(sent(0), with(before, {{0, 0xF9}, {1, 0x01}, {3, c.selector}}))
             << "the length byte is not written";
     }
 }
@@ -67,10 +67,10 @@ TEST_F(NetworkCommands, GettersReadTheReplyStraightIntoTheArray) {
 TEST_F(NetworkCommands, TheMacGetterLeavesLengthSixForTheNextCommand) {
     firmware->script[CMD_ETH] = {{1, 2, 3, 4, 5, 6}, {1, 2, 3, 4}};
     Bytes mac(6, 0);
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     EXPECT_EQ(u_GetEthMACAddress(0, mac.data()), XFER_OK);
     EXPECT_EQ(mac, (Bytes{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF9}, {1, 0x01}, {2, 6}, {3, 3}}));
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF9}, {1, 0x01}, {2, 6}, {3, 3}}));
     Bytes addr(4, 0);
     EXPECT_EQ(u_GetEthIPAddr(0, addr.data()), XFER_OK);
     EXPECT_EQ(sent(1)[2], 6);
@@ -103,13 +103,13 @@ TEST_F(NetworkCommands, MissingArraysAreRefusedWithoutIo) {
 TEST_F(BusCommands, AnI2cWriteSendsItsHeaderThenExactlyCountBytes) {
     Bytes data(200);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     EXPECT_EQ(u_I2C_Write(0, 0x68, data.data(), 200, 0x12, 0x34), 1);
     ASSERT_EQ(received().size(), 2u);
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF2}, {1, 0x00}, {2, 200}, {3, 2}, {4, 0x68},
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF2}, {1, 0x00}, {2, 200}, {3, 2}, {4, 0x68},
                                      {5, 0x12}, {6, 0x34}}));
     EXPECT_EQ(sent(1), data) << "one write of 200 bytes, not padded, not through outBuff";
-    EXPECT_EQ(OutBuff()[7], before[7]);
+    EXPECT_EQ(commandBuffer()[7], before[7]);
 }
 
 TEST_F(BusCommands, AnI2cWriteWhoseHeaderFailsSendsNoData) {
@@ -120,7 +120,7 @@ TEST_F(BusCommands, AnI2cWriteWhoseHeaderFailsSendsNoData) {
 }
 
 TEST_F(BusCommands, AnI2cWriteWhoseDataFailsReturnsZero) {
-    board->injectFault(NoFault());
+    board->injectFault(noFault());
     board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     const Bytes data(8, 0x55);
     EXPECT_EQ(u_I2C_Write(0, 0x68, data.data(), 8, 0, 0), 0);
@@ -146,11 +146,11 @@ TEST_F(BusCommands, AnI2cTransferWithoutABufferForItsBytesIsRefusedWithoutIo) {
 
 TEST_F(BusCommands, AnI2cReadAsksForCountBytesStraightIntoTheBuffer) {
     firmware->script[CMD_I2C] = {{9, 8, 7}, {9}};
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     Bytes buffer(3, 0xEE);
     EXPECT_EQ(u_I2C_Read(0, 0x50, 3, buffer.data(), 0x10, 0x20), XFER_OK);
     EXPECT_EQ(buffer, (Bytes{9, 8, 7}));
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF2}, {1, 0x01}, {2, 3}, {3, 2}, {4, 0x50},
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF2}, {1, 0x01}, {2, 3}, {3, 2}, {4, 0x50},
                                      {5, 0x10}, {6, 0x20}}));
     buffer.assign(3, 0xEE);
     EXPECT_EQ(u_I2C_Read(0, 0x50, 3, buffer.data(), 0x10, 0x20), XFER_SHORT);
@@ -167,16 +167,16 @@ TEST_F(BusCommands, ClockChipRegistersTravelInBytesFourToSix) {
     } const cases[] = {{u_SetSi5326, u_GetSi5326, 0}, {u_SetSi5338, u_GetSi5338, 1}};
     for (const auto& c : cases) {
         board->clearReceived();
-        const Bytes before = OutBuff();
+        const Bytes before = commandBuffer();
         EXPECT_EQ(c.set(0, 0x68, 0x88, 0x5A), 1);
-        EXPECT_EQ(sent(0), With(before, {{0, 0xF2}, {1, 0x00}, {3, c.selector}, {4, 0x68},
+        EXPECT_EQ(sent(0), with(before, {{0, 0xF2}, {1, 0x00}, {3, c.selector}, {4, 0x68},
                                          {5, 0x88}, {6, 0x5A}}));
         firmware->script[CMD_I2C].push_back({0x00, 0xC3});
-        const Bytes afterSet = OutBuff();
+        const Bytes afterSet = commandBuffer();
         std::uint8_t value = 0;
         EXPECT_EQ(c.get(0, 0x69, 0x89, &value), XFER_OK);
         EXPECT_EQ(value, 0xC3) << "the second reply byte";
-        EXPECT_EQ(sent(1), With(afterSet, {{1, 0x01}, {4, 0x69}, {5, 0x89}}))
+        EXPECT_EQ(sent(1), with(afterSet, {{1, 0x01}, {4, 0x69}, {5, 0x89}}))
             << "byte 6 goes out as the setter left it";
     }
 }
@@ -206,19 +206,19 @@ TEST_F(BusCommands, ClockChipCommandsWaitOneHundredMilliseconds) {
 // ---- MDIO -----------------------------------------------------------------------------------
 
 TEST_F(BusCommands, AnMdioWriteSendsRegisterAndValueLittleEndian) {
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     EXPECT_EQ(u_SetMDIO(0, 0x1F, 0x1234, 0xABCD), 1);
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF5}, {1, 0x00}, {3, 0x1F}, {4, 0x34}, {5, 0x12},
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF5}, {1, 0x00}, {3, 0x1F}, {4, 0x34}, {5, 0x12},
                                      {6, 0xCD}, {7, 0xAB}}));
 }
 
 TEST_F(BusCommands, AnMdioReadTakesTheValueFromReplyBytesOneAndTwo) {
     firmware->script[CMD_MDIO] = {{0x00, 0xCD, 0xAB}, {0x00, 0xCD}};
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     std::uint16_t value = 0;
     EXPECT_EQ(u_GetMDIO(0, 0x01, 0x0203, &value), XFER_OK);
     EXPECT_EQ(value, 0xABCD);
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF5}, {1, 0x01}, {3, 0x01}, {4, 0x03}, {5, 0x02}}));
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF5}, {1, 0x01}, {3, 0x01}, {4, 0x03}, {5, 0x02}}));
     EXPECT_EQ(u_GetMDIO(0, 0x01, 0x0203, &value), XFER_SHORT);
     EXPECT_EQ(value, 0x00CD);
     const Micros start = world.now();

@@ -13,26 +13,26 @@ namespace {
 using PortCommands = CommandTest;
 
 // The value a port write carries.
-std::uint16_t Written(const Bytes& packet) {
+std::uint16_t writtenValue(const Bytes& packet) {
     return static_cast<std::uint16_t>(packet[4] | (packet[5] << 8));
 }
 
 TEST_F(PortCommands, APortWriteSendsTheValueLowByteFirstAndLeavesTheLengthAlone) {
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     EXPECT_EQ(u_SetPort(0, 3, 0x1234), 1);
     ASSERT_EQ(received().size(), 1u);
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF0}, {1, 0x00}, {3, 0x03}, {4, 0x34}, {5, 0x12}}));
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF0}, {1, 0x00}, {3, 0x03}, {4, 0x34}, {5, 0x12}}));
     EXPECT_EQ(firmware->ports[3], 0x1234);
 }
 
 TEST_F(PortCommands, APortReadSendsThePortNumberOnly) {
     firmware->ports[7] = 0x0042;
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     std::uint16_t value = 0;
     EXPECT_EQ(u_GetPort(0, 7, &value), XFER_OK);
     EXPECT_EQ(value, 0x0042);
     ASSERT_EQ(received().size(), 1u);
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF0}, {1, 0x01}, {3, 0x07}}));
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF0}, {1, 0x01}, {3, 0x07}}));
 }
 
 TEST_F(PortCommands, APortReadTakesTheValueFromReplyBytesOneAndTwo) {
@@ -146,9 +146,9 @@ TEST_F(PortCommands, FifoResetPulsesTheResetBitsLowForFiftyMilliseconds) {
     EXPECT_EQ(sent(0)[1], DIR_GET);
     EXPECT_EQ(sent(1)[1], DIR_SET);
     EXPECT_EQ(sent(1)[3], 3);
-    EXPECT_EQ(Written(sent(1)), 0x00A0);
+    EXPECT_EQ(writtenValue(sent(1)), 0x00A0);
     EXPECT_EQ(received()[1].at, start);
-    EXPECT_EQ(Written(sent(2)), 0x00A3);
+    EXPECT_EQ(writtenValue(sent(2)), 0x00A3);
     EXPECT_EQ(received()[2].at, start + 50 * kMs);
     EXPECT_EQ(firmware->ports[3], 0x00A3);
 }
@@ -170,11 +170,11 @@ TEST_F(PortCommands, FifoResetSkipsTheWritesWhenPort3CouldNotBeRead) {
 
 TEST_F(PortCommands, FifoResetStillSetsTheBitsAfterAFailedFirstWrite) {
     firmware->ports[3] = 0x00A2;
-    board->injectFault(NoFault());
+    board->injectFault(noFault());
     board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     EXPECT_EQ(u_ResetFIFO(0), 0);
     ASSERT_EQ(received().size(), 2u) << "the read and the second write";
-    EXPECT_EQ(Written(sent(1)), 0x00A3);
+    EXPECT_EQ(writtenValue(sent(1)), 0x00A3);
 }
 
 TEST_F(PortCommands, CaptureEnableSetsAndClearsBitFiveOnly) {
@@ -195,7 +195,7 @@ TEST_F(PortCommands, CaptureEnableSetsAndClearsBitFiveOnly) {
         EXPECT_EQ(c.operation(0), 1);
         ASSERT_EQ(received().size(), 2u);
         EXPECT_EQ(sent(1)[3], 3);
-        EXPECT_EQ(Written(sent(1)), c.after);
+        EXPECT_EQ(writtenValue(sent(1)), c.after);
         EXPECT_EQ(msSince(start), 0.0) << "no sleep of its own";
     }
 }
@@ -211,7 +211,7 @@ TEST_F(PortCommands, CaptureEnableWritesNothingWithoutAFullRead) {
 
 TEST_F(PortCommands, CaptureEnableReportsAFailedWrite) {
     firmware->ports[3] = 0x0003;
-    board->injectFault(NoFault());
+    board->injectFault(noFault());
     board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     EXPECT_EQ(commands::EnableCapture(0), 0);
 }

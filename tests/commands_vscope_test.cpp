@@ -12,10 +12,10 @@ namespace {
 using VScopeCommands = CommandTest;
 
 TEST_F(VScopeCommands, GenerateWritesOnlyCommandAndDirection) {
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     EXPECT_EQ(u_GenerateVScopeEye(0), 1);
     ASSERT_EQ(received().size(), 1u);
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF8}, {1, 0x00}}));
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF8}, {1, 0x00}}));
 }
 
 TEST_F(VScopeCommands, APageRequestCarriesItsLengthAndOffset) {
@@ -33,11 +33,11 @@ TEST_F(VScopeCommands, APageRequestCarriesItsLengthAndOffset) {
     for (const auto& c : cases) {
         firmware->script[CMD_VSCOPE].push_back(Bytes(c.pageLength, 0x33));
         board->clearReceived();
-        const Bytes before = OutBuff();
+        const Bytes before = commandBuffer();
         std::vector<std::uint8_t> reply(256, 0);
         EXPECT_EQ(u_GetVScopePacket(0, reply.data(), c.pageLength, c.page), XFER_OK);
         ASSERT_EQ(received().size(), 1u);
-        EXPECT_EQ(sent(0), With(before, {{0, 0xF8}, {1, 0x01}, {2, c.pageLength},
+        EXPECT_EQ(sent(0), with(before, {{0, 0xF8}, {1, 0x01}, {2, c.pageLength},
                                          {3, c.offsetLow}, {4, c.offsetHigh}}))
             << int(c.pageLength) << " x page " << int(c.page);
     }
@@ -57,14 +57,14 @@ TEST_F(VScopeCommands, APageLandsAtTheStartOfTheReplyAndAShortOneReturnsTwo) {
 }
 
 // Sixteen full pages, page p filled with the byte p.
-void ScriptSixteenPages(CommandFirmware& firmware, std::uint8_t shortPage = 0) {
+void scriptSixteenPages(ScriptedFirmware& firmware, std::uint8_t shortPage = 0) {
     firmware.script[CMD_VSCOPE].clear();
     for (std::uint8_t p = 1; p <= 16; ++p)
         firmware.script[CMD_VSCOPE].push_back(Bytes(p == shortPage ? 10 : 64, p));
 }
 
 TEST_F(VScopeCommands, TheSequenceGeneratesWaitsAndReadsSixteenPagesInOrder) {
-    ScriptSixteenPages(*firmware);
+    scriptSixteenPages(*firmware);
     std::vector<std::uint8_t> eye(1024, 0);
     const Micros start = world.now();
     EXPECT_EQ(u_GetVScopeSamples(0, eye.data()), 1);
@@ -84,7 +84,7 @@ TEST_F(VScopeCommands, TheSequenceGeneratesWaitsAndReadsSixteenPagesInOrder) {
 }
 
 TEST_F(VScopeCommands, TheSequenceFailsOnAFailedGenerateButStillReadsEveryPage) {
-    ScriptSixteenPages(*firmware);
+    scriptSixteenPages(*firmware);
     board->injectFault({FaultKind::kRefuseWrite, platform::kErrorGenFailure});
     std::vector<std::uint8_t> eye(1024, 0);
     const Micros start = world.now();
@@ -95,7 +95,7 @@ TEST_F(VScopeCommands, TheSequenceFailsOnAFailedGenerateButStillReadsEveryPage) 
 }
 
 TEST_F(VScopeCommands, TheSequenceFailsOnOneShortPageButStillReadsEveryPage) {
-    ScriptSixteenPages(*firmware, 5);
+    scriptSixteenPages(*firmware, 5);
     std::vector<std::uint8_t> eye(1024, 0);
     const Micros start = world.now();
     EXPECT_EQ(u_GetVScopeSamples(0, eye.data()), 0) << "1 AND 2 is 0";
@@ -116,12 +116,12 @@ TEST_F(VScopeCommands, TheSequenceWaitsOutEachMissingPage) {
 
 TEST_F(VScopeCommands, TemperatureIsReplyByteOne) {
     firmware->script[CMD_VSC_TEMP].push_back({0x00, 0x2A});
-    const Bytes before = OutBuff();
+    const Bytes before = commandBuffer();
     std::uint8_t temperature = 0;
     EXPECT_EQ(u_GetVSCTemp(0, &temperature), XFER_OK);
     EXPECT_EQ(temperature, 0x2A);
     ASSERT_EQ(received().size(), 1u);
-    EXPECT_EQ(sent(0), With(before, {{0, 0xF1}, {1, 0x01}, {3, 0x00}}));
+    EXPECT_EQ(sent(0), with(before, {{0, 0xF1}, {1, 0x01}, {3, 0x00}}));
 }
 
 TEST_F(VScopeCommands, TemperatureIsWrittenWhateverTheResult) {

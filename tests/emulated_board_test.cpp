@@ -152,7 +152,7 @@ TEST_F(FaultTest, FaultsApplyInOrderOneTransferEach) {
 }
 
 TEST_F(FaultTest, AnEndOfDataLeavesNoReplyBehindForTheNextRequest) {
-    firmware->replyBytes = 4;  // byte 3, the selector, tells the replies apart
+    firmware->answer = echoing(4);  // byte 3, the selector, tells the replies apart
     board->injectFault({FaultKind::kEndOfData});
     EXPECT_EQ(exchange(getPacket(0xF0, 1)).readError, kErrorHandleEof);
     Bytes next = getPacket(0xF0, 2);

@@ -43,7 +43,7 @@ TEST_F(Transfers, AReadOfAReadyReplyCompletesAtOnce) {
 
 TEST_F(Transfers, AReadWaitsForTheReplyAndFillsTheBufferOnlyWhenItCompletes) {
     board->setLatency(2 * kMs);
-    firmware->replyDelay = 3 * kMs;
+    firmware->delay = 3 * kMs;
     Bytes p = getPacket();
     send(p);
     Handle event = world.createEvent(false, false);
@@ -67,7 +67,7 @@ TEST_F(Transfers, AReadWaitsForTheReplyAndFillsTheBufferOnlyWhenItCompletes) {
 }
 
 TEST_F(Transfers, AReplyLongerThanTheReadIsCutToTheRead) {
-    firmware->replyBytes = 20;
+    firmware->answer = echoing(20);
     Bytes p = getPacket();
     send(p);
     std::uint8_t buffer[8] = {};
@@ -79,7 +79,7 @@ TEST_F(Transfers, AReplyLongerThanTheReadIsCutToTheRead) {
 }
 
 TEST_F(Transfers, RepliesComeInTheOrderOfTheirRequestsAndALateOneHoldsBackTheNext) {
-    firmware->replyBytes = 4;  // byte 3, the selector, tells the replies apart
+    firmware->answer = echoing(4);  // byte 3, the selector, tells the replies apart
     Bytes first = getPacket(0xF0, 1), second = getPacket(0xF0, 2);
     board->injectFault({FaultKind::kLateReply, 30});
     send(first);

@@ -3,17 +3,17 @@
 // executable, so that nothing has written the buffer before.
 #include <gtest/gtest.h>
 
-#include "core_test_support.h"
+#include "support/board_fixture.h"
 #include "tarvex.h"
 
 namespace tarvex::testing {
 namespace {
 
 TEST(FirstCommand, SendsZerosInEveryByteItDoesNotWrite) {
-    emulated::World world;
-    emulated::Board& board = world.plugBoard(std::make_unique<AnsweringFirmware>());
-    platform::ScopedBackend use{world};
-    ASSERT_EQ(OpenUSBPort(0), 1);
+    EmulatedBoard bench;
+    bench.firmware->standing[CMD_SYSTEM] = pattern(20);
+    const emulated::Board& board = *bench.board;
+    ASSERT_EQ(bench.openPort(0), 1);
 
     ASSERT_EQ(u_Reset_MCU(0), 1);
     Bytes expected(64, 0);

@@ -7,58 +7,40 @@
 
 #include <string>
 
-#include "core_test_support.h"
+#include "support/board_fixture.h"
+#include "support/stdout_capture.h"
 #include "port/port_table.h"
 #include "tarvex.h"
 
 namespace tarvex::testing {
 namespace {
 
-using emulated::Board;
 using emulated::Fault;
 using emulated::FaultKind;
-using emulated::World;
+using platform::Handle;
 using port::inPipeOf;
 using port::outPipeOf;
 
-Bytes Packet(std::uint8_t direction, std::uint8_t tag) {
-    Bytes packet(64, tag);
-    packet[0] = CMD_SYSTEM;
-    packet[1] = direction;
-    return packet;
+// A packet of the system command whose selector byte tells the packets apart.
+Bytes systemPacket(std::uint8_t direction, std::uint8_t tag) {
+    return commandPacket(CMD_SYSTEM, direction, tag);
 }
 
-class PortTable : public ::testing::Test {
+class PortTable : public EmulatedBoardTest {
 protected:
-    World world;
-    AnsweringFirmware* firmware = nullptr;
-    Board* board = nullptr;
-    SpyBackend spy{world};
-    platform::ScopedBackend use{spy};
-    std::vector<std::uint32_t> rowsToClose;
-
-    void SetUp() override {
-        auto owned = std::make_unique<AnsweringFirmware>();
-        firmware = owned.get();
-        board = &world.plugBoard(std::move(owned));
-    }
-    void TearDown() override {
-        for (std::uint32_t row : rowsToClose) CloseUSBPort(row);
-        EXPECT_EQ(world.pendingRequestCount(), 0u);
-    }
+    PortTable() { firmware->standing[CMD_SYSTEM] = pattern(20); }
     void openRow(std::uint32_t index) {
-        rowsToClose.push_back(index & 0xFFFF);
-        ASSERT_EQ(OpenUSBPort(index), 1);
+        ASSERT_EQ(openPort(index), 1);
         spy.clear();
     }
     int sendReceive(std::uint32_t index, Bytes& reply, std::uint32_t& replyLength,
                     std::uint32_t writeTimeout = 250, std::uint32_t readTimeout = 250) {
-        const Bytes packet = Packet(DIR_GET, 0x11);
+        const Bytes packet = systemPacket(DIR_GET, 0x11);
         return SendReceiveUSBPacket(index, packet.data(), 64, reply.data(), &replyLength,
                                     writeTimeout, readTimeout);
     }
     int send(std::uint32_t index) {
-        const Bytes packet = Packet(DIR_SET, 0x22);
+        const Bytes packet = systemPacket(DIR_SET, 0x22);
         return SendUSBPacket(index, packet.data(), 64, 250);
     }
     bool rowOpen(std::uint32_t index) {
@@ -72,8 +54,7 @@ protected:
 };
 
 TEST_F(PortTable, OpeningAnIndexOpensTheBoardsWriteAndReadPipes) {
-    rowsToClose.push_back(0);
-    ASSERT_EQ(OpenUSBPort(0), 1);
+    ASSERT_EQ(openPort(0), 1);
     EXPECT_TRUE(rowOpen(0));
     EXPECT_NE(outPipeOf(0), inPipeOf(0));
     const auto creates = spy.of("createFile");
@@ -118,8 +99,7 @@ TEST_F(PortTable, AClosedIndexRefusesTransfersAndASecondClose) {
 TEST_F(PortTable, AnIndexWithoutABoardFailsToOpenAndRefusesTransfers) {
     world.plugDevice(0x1234, 0x5678);  // member index 1: another vendor's device
     for (std::uint32_t index : {1u, 5u}) {
-        rowsToClose.push_back(index);
-        EXPECT_EQ(OpenUSBPort(index), 0) << index;
+        EXPECT_EQ(openPort(index), 0) << index;
         EXPECT_TRUE(rowInvalid(index)) << index;
         spy.clear();
         EXPECT_EQ(send(index), 0);
@@ -132,29 +112,32 @@ TEST_F(PortTable, AnIndexWithoutABoardFailsToOpenAndRefusesTransfers) {
     }
 }
 
+// Each half is opened whatever became of the other, so the row records which half failed.
 TEST_F(PortTable, AHalfOpenRowRefusesTransfersAndClosesItsOpenHalf) {
-    world.setExclusiveOpen(true);
-    const Handle hostsReadPipe =
-        MPUSBOpen(0, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, PIPE_READ, 0);
-    ASSERT_NE(hostsReadPipe, platform::invalidHandle());
+    world.setExclusiveOpen(true);  // the pipe the host holds cannot be opened again
+    for (const std::uint32_t held : {PIPE_READ, PIPE_WRITE}) {
+        SCOPED_TRACE(held == PIPE_READ ? "the host holds the read pipe" : "... the write pipe");
+        const Handle hostsPipe = MPUSBOpen(0, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, held, 0);
+        ASSERT_NE(hostsPipe, platform::invalidHandle());
+        spy.clear();
+        EXPECT_EQ(openPort(0), 0);
+        EXPECT_EQ(spy.count("createFile"), 2u) << "both halves were tried";
+        EXPECT_EQ(outPipeOf(0) == platform::invalidHandle(), held == PIPE_WRITE);
+        EXPECT_EQ(inPipeOf(0) == platform::invalidHandle(), held == PIPE_READ);
 
-    rowsToClose.push_back(0);
-    EXPECT_EQ(OpenUSBPort(0), 0);
-    EXPECT_NE(outPipeOf(0), platform::invalidHandle()) << "the write pipe opened";
-    EXPECT_EQ(inPipeOf(0), platform::invalidHandle()) << "the read pipe was refused";
+        spy.clear();
+        EXPECT_EQ(send(0), 0);
+        Bytes reply(20, 0);
+        std::uint32_t replyLength = 20;
+        EXPECT_EQ(sendReceive(0, reply, replyLength), XFER_FAIL);
+        EXPECT_EQ(replyLength, 20u);
+        EXPECT_EQ(spy.fileCalls(), 0u);
 
-    spy.clear();
-    EXPECT_EQ(send(0), 0);
-    Bytes reply(20, 0);
-    std::uint32_t replyLength = 20;
-    EXPECT_EQ(sendReceive(0, reply, replyLength), XFER_FAIL);
-    EXPECT_EQ(replyLength, 20u);
-    EXPECT_EQ(spy.fileCalls(), 0u);
-
-    EXPECT_EQ(CloseUSBPort(0), 1);
-    EXPECT_TRUE(rowInvalid(0));
-    EXPECT_EQ(world.openHandleCount(), 1u) << "only the host's own pipe is left";
-    EXPECT_EQ(MPUSBClose(hostsReadPipe), 1);
+        EXPECT_EQ(CloseUSBPort(0), 1);
+        EXPECT_TRUE(rowInvalid(0));
+        EXPECT_EQ(world.openHandleCount(), 1u) << "only the host's own pipe is left";
+        EXPECT_EQ(MPUSBClose(hostsPipe), 1);
+    }
 }
 
 TEST_F(PortTable, ANeverOpenedRowFailsInThePipeLayerOnceAndIsThenRefused) {
@@ -195,7 +178,7 @@ TEST_F(PortTable, SendWritesThePacketOnTheWritePipe) {
     openRow(0);
     EXPECT_EQ(send(0), 1);
     ASSERT_EQ(board->received().size(), 1u);
-    EXPECT_EQ(board->received()[0].bytes, Packet(DIR_SET, 0x22));
+    EXPECT_EQ(board->received()[0].bytes, systemPacket(DIR_SET, 0x22));
     const auto writes = spy.of("writeFile");
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].handle, outPipeOf(0));
@@ -208,9 +191,9 @@ TEST_F(PortTable, AReplyOfTheExpectedLengthIsOk) {
     std::uint32_t replyLength = 20;
     EXPECT_EQ(sendReceive(0, reply, replyLength), XFER_OK);
     EXPECT_EQ(replyLength, 20u);
-    EXPECT_EQ(reply, Pattern(20));
+    EXPECT_EQ(reply, pattern(20));
     ASSERT_EQ(board->received().size(), 1u);
-    EXPECT_EQ(board->received()[0].bytes, Packet(DIR_GET, 0x11));
+    EXPECT_EQ(board->received()[0].bytes, systemPacket(DIR_GET, 0x11));
     const auto reads = spy.of("readFile");
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].handle, inPipeOf(0));
@@ -221,12 +204,12 @@ TEST_F(PortTable, AReplyOfTheExpectedLengthIsOk) {
 TEST_F(PortTable, AShorterReplyIsShortWithTheCountReceived) {
     openRow(0);
     for (std::size_t n : {5u, 0u}) {
-        firmware->reply = Pattern(n);
+        firmware->standing[CMD_SYSTEM] = pattern(n);
         Bytes reply(20, 0xEE);
         std::uint32_t replyLength = 20;
         EXPECT_EQ(sendReceive(0, reply, replyLength), XFER_SHORT) << n;
         EXPECT_EQ(replyLength, n);
-        EXPECT_EQ(Bytes(reply.begin(), reply.begin() + n), Pattern(n));
+        EXPECT_EQ(Bytes(reply.begin(), reply.begin() + n), pattern(n));
         EXPECT_EQ(Bytes(reply.begin() + n, reply.end()), Bytes(20 - n, 0xEE));
         EXPECT_TRUE(rowOpen(0));
     }
@@ -328,8 +311,7 @@ TEST_F(PortTable, AReadEndedByInvalidHandleDropsTheRowAndReportsNoBytes) {
 }
 
 TEST_F(PortTable, OnlyTheLow16BitsOfTheIndexCount) {
-    rowsToClose.push_back(0);
-    EXPECT_EQ(OpenUSBPort(0x10000), 1);
+    EXPECT_EQ(openPort(0x10000), 1);
     EXPECT_TRUE(rowOpen(0));
     EXPECT_EQ(spy.of("enumDeviceInterfaces").at(0).length, 0u) << "member index 0";
     EXPECT_EQ(send(0x10000), 1);
@@ -344,7 +326,7 @@ TEST_F(PortTable, OnlyTheLow16BitsOfTheIndexCount) {
 TEST_F(PortTable, IndexesOutsideTheTableAreRefusedWithoutIo) {
     // Put a board at member index 32, so an open that went ahead would succeed.
     for (int i = 0; i < 31; ++i) world.plugDevice(0x1234, 0x5678);
-    world.plugBoard(std::make_unique<AnsweringFirmware>());
+    world.plugBoard(std::make_unique<ScriptedFirmware>());
     spy.clear();
     for (std::uint32_t index : {32u, 33u, 1000u, 0xFFFFu, 0x1FFFFu, 0xFFFFFFFFu}) {
         EXPECT_EQ(OpenUSBPort(index), 0) << index;
@@ -361,7 +343,7 @@ TEST_F(PortTable, IndexesOutsideTheTableAreRefusedWithoutIo) {
 
 TEST_F(PortTable, MissingBuffersAreRefusedWithoutIo) {
     openRow(0);
-    const Bytes packet = Packet(DIR_GET, 0x33);
+    const Bytes packet = systemPacket(DIR_GET, 0x33);
     Bytes reply(20, 0);
     std::uint32_t replyLength = 20;
 
@@ -386,7 +368,7 @@ TEST_F(PortTable, MissingBuffersAreRefusedWithoutIo) {
 TEST_F(PortTable, TheTimeOutsArePassedOnUnchanged) {
     openRow(0);
     board->injectFault(Fault{FaultKind::kStallWrite});
-    EXPECT_EQ(SendUSBPacket(0, Packet(DIR_SET, 0).data(), 64, 17), 0);
+    EXPECT_EQ(SendUSBPacket(0, systemPacket(DIR_SET, 0).data(), 64, 17), 0);
     firmware->delay = 500 * kMs;
     Bytes reply(20, 0);
     std::uint32_t replyLength = 20;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "commands/packet.h"
-#include "core_test_support.h"
+#include "support/board_fixture.h"
 #include "port/port_table.h"
 #include "tarvex.h"
 
@@ -15,37 +15,20 @@ namespace tarvex::testing {
 namespace {
 
 using emulated::Board;
-using emulated::World;
+using platform::Handle;
 
-Bytes OutBuff() {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&commands::outBuff);
-    return Bytes(bytes, bytes + sizeof commands::outBuff);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> found;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+    for (std::string line; std::getline(in, line);) found.push_back(line);
+    return found;
 }
 
-class SystemCommands : public ::testing::Test {
+class SystemCommands : public EmulatedBoardTest {
 protected:
-    World world;
-    AnsweringFirmware* firmware = nullptr;
-    Board* board = nullptr;
-    SpyBackend spy{world};
-    platform::ScopedBackend use{spy};
-
-    void SetUp() override {
-        auto owned = std::make_unique<AnsweringFirmware>();
-        firmware = owned.get();
-        board = &world.plugBoard(std::move(owned));
-        spy.clear();
-    }
-    void TearDown() override { CloseUSBPort(0); }
+    SystemCommands() { firmware->standing[CMD_SYSTEM] = pattern(20); }
     void openBoard() {
-        ASSERT_EQ(OpenUSBPort(0), 1);
+        ASSERT_EQ(openPort(0), 1);
         spy.clear();
     }
 };
@@ -56,12 +39,12 @@ TEST_F(SystemCommands, AboutShowsTheLibrarysMessageBox) {
     const auto& box = world.messageBoxes()[0];
     EXPECT_EQ(box.caption, "About Tarvex API");
     EXPECT_EQ(box.style, 0x40u) << "OK button, information icon";
-    const auto lines = Lines(box.text);
-    ASSERT_EQ(lines.size(), 3u) << box.text;
+    const auto text = lines(box.text);
+    ASSERT_EQ(text.size(), 3u) << box.text;
     EXPECT_EQ(box.text.find('\r'), std::string::npos) << "lines end with a line feed only";
-    EXPECT_EQ(lines[0], "Tarvex device API");
-    EXPECT_FALSE(lines[1].empty());
-    EXPECT_NE(lines[2].find("http"), std::string::npos) << "the maker's web address";
+    EXPECT_EQ(text[0], "Tarvex device API");
+    EXPECT_FALSE(text[1].empty());
+    EXPECT_NE(text[2].find("http"), std::string::npos) << "the maker's web address";
     EXPECT_EQ(spy.fileCalls(), 0u);
 }
 
@@ -72,7 +55,7 @@ TEST_F(SystemCommands, TheApiRevisionIs4096) {
 
 TEST_F(SystemCommands, TheDeviceCountNeedsNoOpenIndexAndOpensNothing) {
     world.plugDevice(0x1234, 0x5678);
-    Board& second = world.plugBoard(std::make_unique<AnsweringFirmware>());
+    Board& second = world.plugBoard(std::make_unique<ScriptedFirmware>());
     EXPECT_EQ(u_GetDeviceCount(), 2);
     EXPECT_EQ(spy.count("createFile"), 0u);
     EXPECT_TRUE(board->received().empty());
@@ -110,7 +93,7 @@ TEST_F(SystemCommands, EachCommandWritesOnlyItsOwnBytes) {
     for (int i = 0; i < 60; ++i) commands::outBuff.payload[i] = static_cast<std::uint8_t>(0x80 + i);
 
     for (const auto& c : cases) {
-        Bytes expected = OutBuff();
+        Bytes expected = commandBuffer();
         expected[0] = CMD_SYSTEM;
         expected[1] = c.direction;
         expected[3] = c.selector;
@@ -121,7 +104,7 @@ TEST_F(SystemCommands, EachCommandWritesOnlyItsOwnBytes) {
         EXPECT_EQ(board->received()[0].bytes, expected) << c.name;
         EXPECT_EQ(expected[2], 6) << "length travels as it was left";
     }
-    EXPECT_EQ(pingReply, Pattern(20));
+    EXPECT_EQ(pingReply, pattern(20));
 }
 
 TEST_F(SystemCommands, PingReadsTwentyBytesStraightIntoTheCallersBuffer) {
@@ -129,7 +112,7 @@ TEST_F(SystemCommands, PingReadsTwentyBytesStraightIntoTheCallersBuffer) {
     Bytes reply(20, 0);
     const Micros start = world.now();
     EXPECT_EQ(u_Ping(0, reply.data()), XFER_OK);
-    EXPECT_EQ(reply, Pattern(20));
+    EXPECT_EQ(reply, pattern(20));
     const auto reads = spy.of("readFile");
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].out, reply.data());
@@ -154,10 +137,10 @@ TEST_F(SystemCommands, PingTimeOutsAre250Milliseconds) {
 
 TEST_F(SystemCommands, AShortPingReplyIsShortAndLeavesTheRestOfTheBuffer) {
     openBoard();
-    firmware->reply = Pattern(5);
+    firmware->standing[CMD_SYSTEM] = pattern(5);
     Bytes reply(20, 0xEE);
     EXPECT_EQ(u_Ping(0, reply.data()), XFER_SHORT);
-    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 5), Pattern(5));
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 5), pattern(5));
     EXPECT_EQ(Bytes(reply.begin() + 5, reply.end()), Bytes(15, 0xEE));
 }
 

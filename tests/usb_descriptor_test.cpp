@@ -3,34 +3,26 @@
 
 #include <string>
 
-#include "core_test_support.h"
+#include "support/board_fixture.h"
+#include "support/stdout_capture.h"
 #include "tarvex.h"
 
 namespace tarvex::testing {
 namespace {
 
-using emulated::Board;
-using emulated::World;
+using platform::Handle;
 
 constexpr std::uint32_t kGetDescriptor = 0x00226004;
 constexpr std::uint32_t kSetConfiguration = 0x0022A00C;
 
-class Descriptors : public ::testing::Test {
+class Descriptors : public EmulatedBoardTest {
 protected:
-    World world;
-    Board* board = &world.plugBoard(std::make_unique<AnsweringFirmware>());
-    SpyBackend spy{world};
-    platform::ScopedBackend use{spy};
     Handle handle = nullptr;
 
     void SetUp() override {
-        handle = MPUSBOpen(0, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, PIPE_READ, 0);
+        handle = openPipe(0, PIPE_READ);
         ASSERT_NE(handle, platform::invalidHandle());
         spy.clear();
-    }
-    void TearDown() override {
-        MPUSBClose(handle);
-        EXPECT_EQ(world.openHandleCount(), 0u);
     }
     // The one control request the call made, as the driver got it.
     emulated::ControlRequest onlyRequest() {

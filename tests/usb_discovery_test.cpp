@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <tuple>
 
-#include "core_test_support.h"
+#include "emulated/world.h"
+#include "support/spy_backend.h"
 #include "tarvex.h"
 #include "usb/usb.h"
 
@@ -20,7 +23,7 @@ using namespace tarvex::usb;
 constexpr const char* kBoard = "vid_04d8&pid_0030";
 
 // A serial that makes a board's interface path exactly `pathLength` characters long.
-std::string SerialForPathLength(std::size_t pathLength) {
+std::string serialForPathLength(std::size_t pathLength) {
     World scratch;
     DeviceIdentity identity;
     identity.serial = std::string(10, 's');
@@ -193,6 +196,8 @@ struct RegistryCase {
     std::string value;  // the DeviceInstance bytes, exactly as stored
     PathResult result;
 };
+// GoogleTest would otherwise print the struct's bytes, its padding among them.
+void PrintTo(const RegistryCase& c, std::ostream* os) { *os << c.what; }
 
 class DiscoveryRegistry : public Discovery, public ::testing::WithParamInterface<RegistryCase> {};
 
@@ -241,10 +246,28 @@ TEST_F(Discovery, ASnapshotThatCannotBeTakenIsASystemFailure) {
     EXPECT_EQ(GetInterfacePath(0, kBoard, nullptr, 0, &length), PATH_OK);
 }
 
+TEST_F(Discovery, AFailedDetailRequestFailsOnlyItsIndexAndTheSnapshotIsStillReleased) {
+    for (int i = 0; i < 3; ++i) plugBoard();
+    world.failDetailAt(1);
+    char path[260] = "untouched";
+    std::uint32_t length = 5;
+    EXPECT_EQ(GetInterfacePath(1, kBoard, path, sizeof path, &length), PATH_SYSTEM_FAIL);
+    EXPECT_EQ(length, 0u);
+    EXPECT_STREQ(path, "untouched");
+    EXPECT_EQ(GetInterfacePath(2, kBoard, nullptr, 0, nullptr), PATH_OK);
+    EXPECT_EQ(MPUSBGetDeviceCount(kBoard), 2u) << "the count skips index 1 only";
+    EXPECT_EQ(MPUSBGetDeviceCount(nullptr), 2u);
+    EXPECT_EQ(spy.count("getClassDevs"), 4u);
+    EXPECT_EQ(spy.count("destroyDeviceInfoList"), 4u);
+    EXPECT_EQ(world.openHandleCount(), 0u);
+    world.failDetailAt(std::nullopt);
+    EXPECT_EQ(MPUSBGetDeviceCount(kBoard), 3u);
+}
+
 TEST_F(Discovery, AKeyNameOver511CharactersIsNoMatch) {
     // 86 characters come before the path in the key name, which leaves 425 for the path.
-    const InterfaceId fits = plugBoard(SerialForPathLength(425));
-    const InterfaceId tooLong = plugBoard(SerialForPathLength(426));
+    const InterfaceId fits = plugBoard(serialForPathLength(425));
+    const InterfaceId tooLong = plugBoard(serialForPathLength(426));
     // Instance ids that fit the value buffer, so only the key name decides.
     const std::string instance = std::string("USB\\VID_04D8&PID_0030\\LONG") + '\0';
     for (InterfaceId id : {fits, tooLong})

@@ -1,64 +1,36 @@
 // Pipe access: opening pipes, the timed transfer's outcomes, closing.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <ostream>
 #include <string>
 
-#include "core_test_support.h"
+#include "support/board_fixture.h"
+#include "support/stdout_capture.h"
 #include "tarvex.h"
 
 namespace tarvex::testing {
 namespace {
 
-using emulated::Board;
 using emulated::DeviceIdentity;
 using emulated::Fault;
 using emulated::FaultKind;
 using emulated::InterfaceId;
-using emulated::World;
+using platform::Handle;
 
 constexpr const char* kBoard = TARVEX_BOARD_VID_PID;
 constexpr const char* kPipe = TARVEX_BOARD_PIPE;
 
-// A 64-byte packet the firmware answers (byte 1 = DIR_GET).
-Bytes GetPacket() {
-    Bytes packet(64, 0);
-    packet[0] = CMD_SYSTEM;
-    packet[1] = DIR_GET;
-    return packet;
-}
+// A 64-byte packet the firmware answers with pattern(20) (or what the test sets).
+const Bytes kGetPacket = commandPacket(CMD_SYSTEM, DIR_GET);
 
-class Pipe : public ::testing::Test {
+class Pipe : public EmulatedBoardTest {
 protected:
-    World world;
-    AnsweringFirmware* firmware = nullptr;
-    Board* board = nullptr;
-    SpyBackend spy{world};
-    platform::ScopedBackend use{spy};
-    std::vector<Handle> opened;
-
-    void SetUp() override {
-        auto owned = std::make_unique<AnsweringFirmware>();
-        firmware = owned.get();
-        board = &world.plugBoard(std::move(owned));
-    }
-    // Every transfer released its event and left nothing running; every pipe is closed.
-    void TearDown() override {
-        for (Handle h : opened) MPUSBClose(h);
-        EXPECT_EQ(world.pendingRequestCount(), 0u);
-        EXPECT_EQ(world.openHandleCount(), 0u);
-    }
-
-    Handle open(std::uint32_t direction, std::uint32_t index = 0, const char* pipe = kPipe) {
-        Handle h = MPUSBOpen(index, kBoard, pipe, direction, 0);
-        if (h != platform::invalidHandle()) opened.push_back(h);
-        return h;
-    }
+    Pipe() { firmware->standing[CMD_SYSTEM] = pattern(20); }
     // Writes a packet the board answers, so a reply waits on the read pipe.
     void askForReply(Handle out) {
-        const Bytes packet = GetPacket();
-        ASSERT_EQ(MPUSBWrite(out, packet.data(), 64, nullptr, 250), 1u);
+        ASSERT_EQ(MPUSBWrite(out, kGetPacket.data(), 64, nullptr, 250), 1u);
     }
-    std::uint32_t lastError() { return world.getLastError(); }
 };
 
 TEST_F(Pipe, OpenRefusesABadDirectionOrNoVendorProductWithoutLookingAtDevices) {
@@ -73,7 +45,7 @@ TEST_F(Pipe, OpenAsksForTheBoardsPipeWithTheDirectionsAccess) {
     for (const auto& [direction, access] :
          {std::pair{PIPE_WRITE, platform::kGenericWrite}, std::pair{PIPE_READ, platform::kGenericRead}}) {
         spy.clear();
-        const Handle h = open(direction, 0, kPipe);
+        const Handle h = openPipe(0, direction, kPipe);
         EXPECT_NE(h, platform::invalidHandle());
         const auto creates = spy.of("createFile");
         ASSERT_EQ(creates.size(), 1u);
@@ -86,7 +58,7 @@ TEST_F(Pipe, OpenAsksForTheBoardsPipeWithTheDirectionsAccess) {
 }
 
 TEST_F(Pipe, ANullPipeNameOpensTheBareInterfacePath) {
-    open(PIPE_READ, 0, nullptr);
+    openPipe(0, PIPE_READ, nullptr);
     const auto creates = spy.of("createFile");
     ASSERT_EQ(creates.size(), 1u);
     EXPECT_EQ(creates[0].name, world.interfacePath(world.idOf(*board)));
@@ -95,8 +67,8 @@ TEST_F(Pipe, ANullPipeNameOpensTheBareInterfacePath) {
 
 TEST_F(Pipe, OpenFailsOnAnotherDeviceOrAnEmptyIndex) {
     world.plugDevice(0x1234, 0x5678);
-    EXPECT_EQ(open(PIPE_WRITE, 1), platform::invalidHandle());
-    EXPECT_EQ(open(PIPE_WRITE, 2), platform::invalidHandle());
+    EXPECT_EQ(openPipe(1, PIPE_WRITE), platform::invalidHandle());
+    EXPECT_EQ(openPipe(2, PIPE_WRITE), platform::invalidHandle());
     EXPECT_EQ(spy.count("createFile"), 0u);
 }
 
@@ -114,33 +86,32 @@ TEST_F(Pipe, ANameOf260CharactersOrMoreIsRefused) {
     ASSERT_EQ(world.interfacePath(longId).size(), 251u);
 
     spy.clear();
-    EXPECT_NE(open(PIPE_WRITE, 1), platform::invalidHandle());
+    EXPECT_NE(openPipe(1, PIPE_WRITE), platform::invalidHandle());
     ASSERT_EQ(spy.count("createFile"), 1u);
     EXPECT_EQ(spy.of("createFile")[0].name.size(), 259u);
 
     spy.clear();
-    EXPECT_EQ(open(PIPE_WRITE, 2), platform::invalidHandle());
+    EXPECT_EQ(openPipe(2, PIPE_WRITE), platform::invalidHandle());
     EXPECT_EQ(spy.count("createFile"), 0u) << "a cut-short name is never opened";
 
-    open(PIPE_WRITE, 2, nullptr);
+    openPipe(2, PIPE_WRITE, nullptr);
     ASSERT_EQ(spy.count("createFile"), 1u);
     EXPECT_EQ(spy.of("createFile")[0].name, world.interfacePath(longId));
 }
 
 TEST_F(Pipe, AWriteAndARead) {
-    const Handle out = open(PIPE_WRITE), in = open(PIPE_READ);
-    const Bytes packet = GetPacket();
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
     std::uint32_t count = 99;
-    EXPECT_EQ(MPUSBWrite(out, packet.data(), 64, &count, 250), 1u);
+    EXPECT_EQ(MPUSBWrite(out, kGetPacket.data(), 64, &count, 250), 1u);
     EXPECT_EQ(count, 64u);
     ASSERT_EQ(board->received().size(), 1u);
-    EXPECT_EQ(board->received()[0].bytes, packet);
+    EXPECT_EQ(board->received()[0].bytes, kGetPacket);
 
     Bytes reply(20, 0);
     count = 99;
     EXPECT_EQ(MPUSBRead(in, reply.data(), 20, &count, 250), 1u);
     EXPECT_EQ(count, 20u);
-    EXPECT_EQ(reply, Pattern(20));
+    EXPECT_EQ(reply, pattern(20));
 
     const auto reads = spy.of("readFile");
     ASSERT_EQ(reads.size(), 1u);
@@ -153,24 +124,23 @@ TEST_F(Pipe, AWriteAndARead) {
 }
 
 TEST_F(Pipe, AReplyShorterThanAskedForIsASuccessWithTheSmallerCount) {
-    firmware->reply = Pattern(5);
-    const Handle out = open(PIPE_WRITE), in = open(PIPE_READ);
+    firmware->standing[CMD_SYSTEM] = pattern(5);
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
     askForReply(out);
     Bytes reply(20, 0xEE);
     std::uint32_t count = 99;
     EXPECT_EQ(MPUSBRead(in, reply.data(), 20, &count, 250), 1u);
     EXPECT_EQ(count, 5u);
-    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 5), Pattern(5));
+    EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 5), pattern(5));
     EXPECT_EQ(Bytes(reply.begin() + 5, reply.end()), Bytes(15, 0xEE));
 }
 
 TEST_F(Pipe, TransfersWithoutACountPointerWorkTheSame) {
-    const Handle out = open(PIPE_WRITE), in = open(PIPE_READ);
-    const Bytes packet = GetPacket();
-    EXPECT_EQ(MPUSBWrite(out, packet.data(), 64, nullptr, 250), 1u);
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
+    EXPECT_EQ(MPUSBWrite(out, kGetPacket.data(), 64, nullptr, 250), 1u);
     Bytes reply(20, 0);
     EXPECT_EQ(MPUSBRead(in, reply.data(), 20, nullptr, 250), 1u);
-    EXPECT_EQ(reply, Pattern(20));
+    EXPECT_EQ(reply, pattern(20));
     firmware->interrupt = Bytes{1, 2, 3};
     EXPECT_EQ(MPUSBReadInt(in, reply.data(), 20, nullptr, 250), 1u);
     // A failure without a count pointer is a plain 0.
@@ -179,7 +149,7 @@ TEST_F(Pipe, TransfersWithoutACountPointerWorkTheSame) {
 
 TEST_F(Pipe, AReplyWithinTheTimeOutIsWaitedFor) {
     firmware->delay = 100 * kMs;
-    const Handle out = open(PIPE_WRITE), in = open(PIPE_READ);
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
     askForReply(out);
     const Micros start = world.now();
     Bytes reply(20, 0);
@@ -191,7 +161,7 @@ TEST_F(Pipe, AReplyWithinTheTimeOutIsWaitedFor) {
 }
 
 TEST_F(Pipe, AReadThatTimesOutIsCancelledAndLeavesThePipeUsable) {
-    const Handle out = open(PIPE_WRITE), in = open(PIPE_READ);
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
     Bytes reply(20, 0xEE);
     std::uint32_t count = 99;
     StdoutCapture output;
@@ -211,7 +181,7 @@ TEST_F(Pipe, AReadThatTimesOutIsCancelledAndLeavesThePipeUsable) {
 }
 
 TEST_F(Pipe, ATimeOutOf0FailsEveryRequestThatDoesNotCompleteAtOnce) {
-    const Handle in = open(PIPE_READ);
+    const Handle in = openPipe(0, PIPE_READ);
     Bytes reply(20, 0);
     std::uint32_t count = 99;
     const Micros start = world.now();
@@ -224,11 +194,10 @@ TEST_F(Pipe, ATimeOutOf0FailsEveryRequestThatDoesNotCompleteAtOnce) {
 
 TEST_F(Pipe, AWriteThatNeverCompletesTimesOut) {
     board->injectFault(Fault{FaultKind::kStallWrite});
-    const Handle out = open(PIPE_WRITE);
-    const Bytes packet = GetPacket();
+    const Handle out = openPipe(0, PIPE_WRITE);
     std::uint32_t count = 99;
     const Micros start = world.now();
-    EXPECT_EQ(MPUSBWrite(out, packet.data(), 64, &count, 250), 0u);
+    EXPECT_EQ(MPUSBWrite(out, kGetPacket.data(), 64, &count, 250), 0u);
     EXPECT_EQ(world.now() - start, 250 * kMs);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(lastError(), platform::kErrorIoPending);
@@ -236,11 +205,10 @@ TEST_F(Pipe, AWriteThatNeverCompletesTimesOut) {
 
 TEST_F(Pipe, ARequestRefusedAtOnceLeavesItsOwnCode) {
     board->injectFault(Fault{FaultKind::kRefuseWrite, platform::kErrorGenFailure});
-    const Handle out = open(PIPE_WRITE);
-    const Bytes packet = GetPacket();
+    const Handle out = openPipe(0, PIPE_WRITE);
     std::uint32_t count = 99;
     const Micros start = world.now();
-    EXPECT_EQ(MPUSBWrite(out, packet.data(), 64, &count, 250), 0u);
+    EXPECT_EQ(MPUSBWrite(out, kGetPacket.data(), 64, &count, 250), 0u);
     EXPECT_EQ(lastError(), platform::kErrorGenFailure)
         << "the cancel and the release of the event leave the refusing code";
     EXPECT_EQ(count, 0u);
@@ -251,7 +219,7 @@ TEST_F(Pipe, ARequestRefusedAtOnceLeavesItsOwnCode) {
 
 TEST_F(Pipe, EndOfDataNeitherWaitsNorCancels) {
     board->armEndOfData();
-    const Handle in = open(PIPE_READ);
+    const Handle in = openPipe(0, PIPE_READ);
     Bytes reply(20, 0);
     std::uint32_t count = 99;
     const Micros start = world.now();
@@ -264,7 +232,7 @@ TEST_F(Pipe, EndOfDataNeitherWaitsNorCancels) {
 }
 
 TEST_F(Pipe, ARequestThatEndsInFailurePrintsItsCode) {
-    const Handle in = open(PIPE_READ);
+    const Handle in = openPipe(0, PIPE_READ);
     world.schedule(world.now() + 100 * kMs, [&] { world.unplug(*board); });
     Bytes reply(20, 0xEE);
     std::uint32_t count = 99;
@@ -279,7 +247,7 @@ TEST_F(Pipe, ARequestThatEndsInFailurePrintsItsCode) {
 }
 
 TEST_F(Pipe, AFailedWaitCancelsTheRequestAndLeavesTheWaitsCode) {
-    const Handle in = open(PIPE_READ);
+    const Handle in = openPipe(0, PIPE_READ);
     world.failEventCreation(1);
     Bytes reply(20, 0xEE);
     std::uint32_t count = 99;
@@ -300,7 +268,7 @@ TEST_F(Pipe, ACancelledReadThatCompletesLateHasEndedBeforeTheCallReturns) {
     // takes 50 ms: the request wins the race and completes with data, before the call returns.
     world.setCancelLatency(50 * kMs);
     firmware->delay = 120 * kMs;
-    const Handle out = open(PIPE_WRITE), in = open(PIPE_READ);
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
     askForReply(out);
 
     auto reply = std::make_unique<Bytes>(20, 0xEE);
@@ -323,7 +291,7 @@ TEST_F(Pipe, ACancelledReadThatCompletesLateHasEndedBeforeTheCallReturns) {
 
 TEST_F(Pipe, AnInterruptReadIsAControlRequest) {
     firmware->interrupt = Bytes{7, 8, 9};
-    const Handle in = open(PIPE_READ);
+    const Handle in = openPipe(0, PIPE_READ);
     Bytes data(16, 0);
     std::uint32_t count = 99;
     EXPECT_EQ(MPUSBReadInt(in, data.data(), 16, &count, 250), 1u);
@@ -337,8 +305,38 @@ TEST_F(Pipe, AnInterruptReadIsAControlRequest) {
     EXPECT_TRUE(controls[0].overlapped);
 }
 
+// A transfer's event goes back to the system unsignalled, whichever way the transfer ended:
+// reset, then closed, once each.
+TEST_F(Pipe, EveryEventIsResetBeforeItIsClosed) {
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
+    Bytes reply(20, 0);
+    askForReply(out);                                                // done at once
+    EXPECT_EQ(MPUSBRead(in, reply.data(), 20, nullptr, 250), 1u);    // waited for
+    EXPECT_EQ(MPUSBRead(in, reply.data(), 20, nullptr, 250), 0u);    // timed out, cancelled
+    EXPECT_EQ(MPUSBReadInt(in, nullptr, 16, nullptr, 250), 0u);      // refused before a request
+    board->armEndOfData();
+    EXPECT_EQ(MPUSBRead(in, reply.data(), 20, nullptr, 250), 0u);    // ended at once
+    board->injectFault(Fault{FaultKind::kRefuseWrite, platform::kErrorGenFailure});
+    EXPECT_EQ(MPUSBWrite(out, kGetPacket.data(), 64, nullptr, 250), 0u);  // refused at once
+
+    std::map<Handle, bool> live;  // events created and not closed yet: whether reset since
+    for (const Call& c : spy.calls) {
+        if (c.op == "createEvent") {
+            EXPECT_TRUE(live.emplace(c.handle, false).second) << "an event still open";
+        } else if (c.op == "resetEvent" && live.count(c.handle)) {
+            EXPECT_FALSE(live[c.handle]) << "reset twice";
+            live[c.handle] = true;
+        } else if (c.op == "closeHandle" && live.count(c.handle)) {
+            EXPECT_TRUE(live[c.handle]) << "closed without a reset";
+            live.erase(c.handle);
+        }
+    }
+    EXPECT_EQ(spy.count("createEvent"), 6u);
+    EXPECT_TRUE(live.empty()) << "an event was never closed";
+}
+
 TEST_F(Pipe, AnInterruptReadIntoNoBufferIsRefusedWithoutARequest) {
-    const Handle in = open(PIPE_READ);
+    const Handle in = openPipe(0, PIPE_READ);
     spy.clear();
     std::uint32_t count = 99;
     EXPECT_EQ(MPUSBReadInt(in, nullptr, 16, &count, 250), 0u);
@@ -350,7 +348,7 @@ TEST_F(Pipe, AnInterruptReadIntoNoBufferIsRefusedWithoutARequest) {
 }
 
 TEST_F(Pipe, AReadOrWriteOfBytesThatAreNotThereIsRefusedWithoutARequest) {
-    const Handle out = open(PIPE_WRITE), in = open(PIPE_READ);
+    const Handle out = openPipe(0, PIPE_WRITE), in = openPipe(0, PIPE_READ);
     spy.clear();
     std::uint32_t count = 99;
     EXPECT_EQ(MPUSBWrite(out, nullptr, 64, &count, 250), 0u);
@@ -365,8 +363,10 @@ TEST_F(Pipe, AReadOrWriteOfBytesThatAreNotThereIsRefusedWithoutARequest) {
 }
 
 enum class Op { kRead, kWrite, kReadInt };
+const char* nameOf(Op op) { return op == Op::kRead ? "Read" : op == Op::kWrite ? "Write" : "ReadInt"; }
+void PrintTo(Op op, std::ostream* os) { *os << nameOf(op); }
 
-std::uint32_t Transfer(Op op, Handle h, std::uint32_t* count) {
+std::uint32_t transfer(Op op, Handle h, std::uint32_t* count) {
     static std::uint8_t data[64];
     switch (op) {
         case Op::kRead: return MPUSBRead(h, data, 20, count, 250);
@@ -385,7 +385,7 @@ TEST_P(PipeOnNoHandle, ATransferOnAHandleThatIsNotOpenFailsWithInvalidHandle) {
         spy.clear();
         std::uint32_t count = 99;
         const Micros start = world.now();
-        EXPECT_EQ(Transfer(GetParam(), h, &count), 0u);
+        EXPECT_EQ(transfer(GetParam(), h, &count), 0u);
         EXPECT_EQ(lastError(), platform::kErrorInvalidHandle);
         EXPECT_EQ(count, 0u);
         EXPECT_EQ(world.now(), start) << "refused at once, no wait";
@@ -395,7 +395,8 @@ TEST_P(PipeOnNoHandle, ATransferOnAHandleThatIsNotOpenFailsWithInvalidHandle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTransfers, PipeOnNoHandle,
-                         ::testing::Values(Op::kRead, Op::kWrite, Op::kReadInt));
+                         ::testing::Values(Op::kRead, Op::kWrite, Op::kReadInt),
+                         [](const auto& info) { return std::string(nameOf(info.param)); });
 
 TEST_F(Pipe, Close) {
     spy.clear();

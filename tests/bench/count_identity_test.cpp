@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core_test_support.h"
+#include "support/spy_backend.h"
 #include "emulated/world.h"
 #include "platform/platform.h"
 #include "tarvex.h"
@@ -25,7 +25,7 @@ constexpr const char* kBoard = "vid_04d8&pid_0030";
 constexpr const char* kOther = "vid_1234&pid_5678";
 
 // The count as first stated: member indexes 0 to 126, each asked for on its own snapshot.
-std::uint32_t CountIndexByIndex(const char* vidPid) {
+std::uint32_t countIndexByIndex(const char* vidPid) {
     std::uint32_t count = 0;
     for (std::uint32_t index = 0; index < usb::DEVICE_SCAN_COUNT; ++index)
         if (usb::GetInterfacePath(index, vidPid, nullptr, 0, nullptr) == usb::PATH_OK) ++count;
@@ -36,7 +36,7 @@ std::uint32_t CountIndexByIndex(const char* vidPid) {
 // capitals (never matches), another vendor's, and the empty string (every readable value).
 const char* const kVidPids[] = {kBoard, nullptr, "VID_04D8&PID_0030", kOther, ""};
 
-std::string Named(const char* vidPid) { return vidPid ? '"' + std::string(vidPid) + '"' : "null"; }
+std::string named(const char* vidPid) { return vidPid ? '"' + std::string(vidPid) + '"' : "null"; }
 
 class CountIdentity : public ::testing::Test {
 protected:
@@ -52,8 +52,8 @@ protected:
         EXPECT_EQ(MPUSBGetDeviceCount(kBoard), boards) << world;
         EXPECT_EQ(MPUSBGetDeviceCount(nullptr), interfaces) << world;
         for (const char* vidPid : kVidPids)
-            EXPECT_EQ(MPUSBGetDeviceCount(vidPid), CountIndexByIndex(vidPid))
-                << world << ", counting " << Named(vidPid);
+            EXPECT_EQ(MPUSBGetDeviceCount(vidPid), countIndexByIndex(vidPid))
+                << world << ", counting " << named(vidPid);
         EXPECT_EQ(this->world.openHandleCount(), 0u) << "a count keeps nothing open";
     }
 };
@@ -106,7 +106,7 @@ TEST_F(CountIdentity, ASnapshotThatCannotBeTakenLosesOnlyItsOwnIndexAlike) {
         world.failSnapshots(failing);
         const std::uint32_t counted = MPUSBGetDeviceCount(kBoard);
         world.failSnapshots(failing);
-        const std::uint32_t indexByIndex = CountIndexByIndex(kBoard);
+        const std::uint32_t indexByIndex = countIndexByIndex(kBoard);
         world.failSnapshots(0);
         EXPECT_EQ(counted, indexByIndex) << failing << " snapshots failing";
         EXPECT_EQ(counted, boardsFrom[std::min(failing, 7u)]) << failing << " snapshots failing";
@@ -149,9 +149,9 @@ TEST_F(CountIdentity, RandomMixesOfDevicesAreCountedAlike) {
         for (InterfaceId id : ids)
             if (action(random) < 3) mix.replug(id);
         for (const char* vidPid : kVidPids)
-            EXPECT_EQ(MPUSBGetDeviceCount(vidPid), CountIndexByIndex(vidPid))
+            EXPECT_EQ(MPUSBGetDeviceCount(vidPid), countIndexByIndex(vidPid))
                 << "trial " << trial << ", " << mix.interfaceCount() << " interfaces, counting "
-                << Named(vidPid);
+                << named(vidPid);
         EXPECT_EQ(mix.openHandleCount(), 0u);
     }
 }

@@ -30,7 +30,7 @@ struct Eye {
 
 // For captures with a nonzero sample and rates whose ratio fits a signed 32-bit integer, where
 // every step below is defined.
-Eye PlainFold(std::vector<std::uint16_t> eyeY, double dataRate, double sampleRate,
+Eye plainFold(std::vector<std::uint16_t> eyeY, double dataRate, double sampleRate,
               std::uint16_t xScale) {
     Eye eye;
     const double dataPeriod = 1.0 / dataRate;
@@ -66,7 +66,7 @@ Eye PlainFold(std::vector<std::uint16_t> eyeY, double dataRate, double sampleRat
     return eye;
 }
 
-Eye FastFold(std::vector<std::uint16_t> eyeY, double dataRate, double sampleRate,
+Eye fastFold(std::vector<std::uint16_t> eyeY, double dataRate, double sampleRate,
              std::uint16_t xScale, FoldUnit unit) {
     Eye eye;
     eye.x.assign(eyeY.size(), 0xA5A5);
@@ -80,14 +80,14 @@ Eye FastFold(std::vector<std::uint16_t> eyeY, double dataRate, double sampleRate
     return eye;
 }
 
-std::vector<FoldUnit> Units() {
+std::vector<FoldUnit> foldUnits() {
     std::vector<FoldUnit> units{FoldUnit::kBest};
     for (FoldUnit u : {FoldUnit::kScalar, FoldUnit::kSse2, FoldUnit::kAvx2, FoldUnit::kAvx512})
         if (commands::foldUnitAvailable(u)) units.push_back(u);
     return units;
 }
 
-std::string UnitName(FoldUnit unit) {
+std::string unitName(FoldUnit unit) {
     switch (unit) {
         case FoldUnit::kBest: return "best";
         case FoldUnit::kScalar: return "scalar";
@@ -99,20 +99,20 @@ std::string UnitName(FoldUnit unit) {
 }
 
 // The first sample at which two folds differ, or -1.
-long FirstDifference(const std::vector<std::uint16_t>& a, const std::vector<std::uint16_t>& b) {
+long firstDifference(const std::vector<std::uint16_t>& a, const std::vector<std::uint16_t>& b) {
     if (a.size() != b.size()) return 0;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (a[i] != b[i]) return static_cast<long>(i);
     return -1;
 }
 
-void ExpectSame(const Eye& fast, const Eye& plain, const std::string& what) {
+void expectSame(const Eye& fast, const Eye& plain, const std::string& what) {
     EXPECT_EQ(fast.minimum, plain.minimum) << what;
     EXPECT_EQ(fast.maximum, plain.maximum) << what;
     EXPECT_EQ(fast.width, plain.width) << what;
-    const long x = FirstDifference(fast.x, plain.x);
+    const long x = firstDifference(fast.x, plain.x);
     EXPECT_EQ(x, -1) << what << ": X first differs at sample " << x;
-    const long y = FirstDifference(fast.y, plain.y);
+    const long y = firstDifference(fast.y, plain.y);
     EXPECT_EQ(y, -1) << what << ": Y first differs at sample " << y;
 }
 
@@ -126,7 +126,7 @@ const Rates kExampleRates[] = {{1.25, 1.0}, {5.0, 4.0},  {2.5, 1.0},        {3.0
 const std::uint16_t kXScales[] = {0, 2, 10, 11, 1000};
 
 // 12-bit samples with about one zero in `zeroOneIn`, and at least one nonzero sample.
-std::vector<std::uint16_t> RandomCapture(std::mt19937& random, std::size_t count, int zeroOneIn) {
+std::vector<std::uint16_t> randomCapture(std::mt19937& random, std::size_t count, int zeroOneIn) {
     std::uniform_int_distribution<int> sample(1, 4095);
     std::uniform_int_distribution<int> zero(0, zeroOneIn - 1);
     std::vector<std::uint16_t> y(count);
@@ -161,7 +161,7 @@ TEST(PlainFold, GivesTheWorkedExamplesPoints) {
         {{10.3125e9, 100e6}, 0, 2900, {0, 362, 725, 1087, 1450, 1812, 2175, 2537, 0}},
     };
     for (const Case& c : cases) {
-        const Eye eye = PlainFold(y, c.rates.data, c.rates.sample, c.xScale);
+        const Eye eye = plainFold(y, c.rates.data, c.rates.sample, c.xScale);
         EXPECT_EQ(eye.minimum, 100);
         EXPECT_EQ(eye.maximum, 3000);
         EXPECT_EQ(eye.width, c.width) << c.rates.data << " / " << c.rates.sample;
@@ -180,11 +180,11 @@ TEST(FoldIdentity, TheWorkedExamplesRatesFoldRandomCapturesAlike) {
     for (const Rates& r : kExampleRates) {
         for (std::uint16_t xScale : kXScales) {
             for (std::size_t length : lengths) {
-                const auto y = RandomCapture(random, length, 16);
-                const Eye plain = PlainFold(y, r.data, r.sample, xScale);
-                for (FoldUnit unit : Units())
-                    ExpectSame(FastFold(y, r.data, r.sample, xScale, unit), plain,
-                               UnitName(unit) + ", " + std::to_string(r.data) + " / " +
+                const auto y = randomCapture(random, length, 16);
+                const Eye plain = plainFold(y, r.data, r.sample, xScale);
+                for (FoldUnit unit : foldUnits())
+                    expectSame(fastFold(y, r.data, r.sample, xScale, unit), plain,
+                               unitName(unit) + ", " + std::to_string(r.data) + " / " +
                                    std::to_string(r.sample) + ", xScale " +
                                    std::to_string(xScale) + ", " + std::to_string(length) +
                                    " samples");
@@ -205,11 +205,11 @@ TEST(FoldIdentity, RandomRatePairsFoldRandomCapturesAlike) {
         // Only pairs whose ratio fits a signed 32-bit integer have a defined fold.
         if ((1.0 / sample) / (1.0 / data) >= 2147483648.0) continue;
         const auto xScale = static_cast<std::uint16_t>(scale(random));
-        const auto y = RandomCapture(random, static_cast<std::size_t>(length(random)), 8);
-        const Eye plain = PlainFold(y, data, sample, xScale);
-        for (FoldUnit unit : Units())
-            ExpectSame(FastFold(y, data, sample, xScale, unit), plain,
-                       UnitName(unit) + ", " + std::to_string(data) + " / " +
+        const auto y = randomCapture(random, static_cast<std::size_t>(length(random)), 8);
+        const Eye plain = plainFold(y, data, sample, xScale);
+        for (FoldUnit unit : foldUnits())
+            expectSame(fastFold(y, data, sample, xScale, unit), plain,
+                       unitName(unit) + ", " + std::to_string(data) + " / " +
                            std::to_string(sample) + ", xScale " + std::to_string(xScale));
         if (HasFailure()) return;
         ++folded;
@@ -219,17 +219,17 @@ TEST(FoldIdentity, RandomRatePairsFoldRandomCapturesAlike) {
 TEST(FoldIdentity, TheLongestCaptureFoldsAlikeToItsLastSample) {
     // 65535 packets of 32 samples: where i x foldStep is largest and rounding shows most.
     std::mt19937 random(0x10C0);
-    const auto y = RandomCapture(random, 65535u * 32, 64);
+    const auto y = randomCapture(random, 65535u * 32, 64);
     const struct {
         Rates rates;
         std::uint16_t xScale;
     } cases[] = {{{10.3125e9, 100e6}, 0}, {{1e9, 3e8}, 11}, {{49.0, 1.0}, 1000},
                  {{1.25e9, 99e6}, 2}};
     for (const auto& c : cases) {
-        const Eye plain = PlainFold(y, c.rates.data, c.rates.sample, c.xScale);
-        for (FoldUnit unit : Units())
-            ExpectSame(FastFold(y, c.rates.data, c.rates.sample, c.xScale, unit), plain,
-                       UnitName(unit) + ", " + std::to_string(c.rates.data) + " / " +
+        const Eye plain = plainFold(y, c.rates.data, c.rates.sample, c.xScale);
+        for (FoldUnit unit : foldUnits())
+            expectSame(fastFold(y, c.rates.data, c.rates.sample, c.xScale, unit), plain,
+                       unitName(unit) + ", " + std::to_string(c.rates.data) + " / " +
                            std::to_string(c.rates.sample));
     }
 }
@@ -266,10 +266,10 @@ TEST(FoldIdentity, AnEyeFromTheDemoBoardIsThePlainFoldOfItsCapture) {
             });
             ASSERT_EQ(stats.sampleCount, kCount);
 
-            const Eye plain = PlainFold(captured, r.data, r.sample, xScale);
+            const Eye plain = plainFold(captured, r.data, r.sample, xScale);
             const std::string what = std::to_string(r.data) + ", xScale " + std::to_string(xScale);
-            EXPECT_EQ(FirstDifference(x, plain.x), -1) << what;
-            EXPECT_EQ(FirstDifference(y, plain.y), -1) << what;
+            EXPECT_EQ(firstDifference(x, plain.x), -1) << what;
+            EXPECT_EQ(firstDifference(y, plain.y), -1) << what;
         }
     }
 }

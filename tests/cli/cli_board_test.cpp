@@ -97,10 +97,7 @@ struct FaultCase {
     std::string sentence;
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) {
-    *os << c.fault << ":";
-    for (const auto& arg : c.command) *os << ' ' << arg;
-}
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << withArgs(c.fault + ":", c.command); }
 
 class BoardFaults : public ::testing::TestWithParam<FaultCase> {};
 

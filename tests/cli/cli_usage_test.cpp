@@ -85,10 +85,7 @@ struct BadArguments {
     std::string usage;    // the usage line that follows
 };
 
-void PrintTo(const BadArguments& bad, std::ostream* os) {
-    *os << "tarvex";
-    for (const auto& arg : bad.args) *os << ' ' << arg;
-}
+void PrintTo(const BadArguments& bad, std::ostream* os) { *os << withArgs("tarvex", bad.args); }
 
 class ToolRejectsBadArguments : public ::testing::TestWithParam<BadArguments> {};
 

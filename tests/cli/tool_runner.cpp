@@ -174,4 +174,9 @@ std::string readFile(const std::filesystem::path& path) {
     return content.str();
 }
 
+std::string withArgs(std::string head, const std::vector<std::string>& args) {
+    for (const auto& arg : args) head += ' ' + arg;
+    return head;
+}
+
 }  // namespace tarvex::cli::test

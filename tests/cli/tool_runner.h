@@ -63,4 +63,7 @@ private:
 
 std::string readFile(const std::filesystem::path& path);
 
+// `head` and then each of `args` after a space: a command line as a case's name shows it.
+std::string withArgs(std::string head, const std::vector<std::string>& args);
+
 }  // namespace tarvex::cli::test

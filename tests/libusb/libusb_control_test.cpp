@@ -11,19 +11,13 @@ protected:
         LibusbTest::SetUp();
         board = &plugBoard(alwaysAnswering({0xAC}));
     }
-    void TearDown() override {
-        for (TARVEX_HANDLE handle : opened) MPUSBClose(handle);
-        LibusbTest::TearDown();
-    }
     TARVEX_HANDLE open(std::uint32_t direction, const char* pipe = TARVEX_BOARD_PIPE) {
-        TARVEX_HANDLE handle = MPUSBOpen(0, kBoardVidPid.c_str(), pipe, direction, 0);
+        TARVEX_HANDLE handle = openPipe(0, direction, pipe);
         EXPECT_NE(handle, TARVEX_INVALID_HANDLE);
-        opened.push_back(handle);
         return handle;
     }
 
     EmulatedUsbDevice* board = nullptr;
-    std::vector<TARVEX_HANDLE> opened;
     std::uint8_t buffer[255] = {};
     std::uint32_t length = 99;
 };

@@ -32,23 +32,10 @@ TEST_F(LibusbDiscovery, TheNativeBackendOfThisBuildIsTheLibusbOne) {
 }
 
 TEST_F(LibusbDiscovery, ListsTheDevicesWithTheDataPipesByBusAndPortPath) {
-    DeviceSpec keyboard;
-    keyboard.vendorId = 0x046D;
-    keyboard.productId = 0xC31C;
-    keyboard.location = "1-1";
-    keyboard.dataPipes = false;
-    testbed().plug(std::move(keyboard));
-    DeviceSpec hub;
-    hub.vendorId = 0x05E3;
-    hub.productId = 0x0608;
-    hub.location = "1-4";
-    hub.hub = true;
-    testbed().plug(std::move(hub));
-    DeviceSpec other;  // another vendor's device on the same kind of pipes, behind the hub
-    other.vendorId = 0x1234;
-    other.productId = 0xABCD;
-    other.location = "1-4.2";
-    testbed().plug(std::move(other));
+    testbed().plug(
+        {.vendorId = 0x046D, .productId = 0xC31C, .location = "1-1", .dataPipes = false});
+    testbed().plug({.vendorId = 0x05E3, .productId = 0x0608, .location = "1-4", .hub = true});
+    plugOther("1-4.2");  // behind the hub
     plugBoard(nullptr, "1-2");
 
     EXPECT_EQ(interfacePaths(),
@@ -61,11 +48,7 @@ TEST_F(LibusbDiscovery, ListsTheDevicesWithTheDataPipesByBusAndPortPath) {
 }
 
 TEST_F(LibusbDiscovery, AnotherVendorsDeviceTakesItsIndexAndFailsTheBoardsTest) {
-    DeviceSpec other;
-    other.vendorId = 0x1234;
-    other.productId = 0xABCD;
-    other.location = "1-1";
-    testbed().plug(std::move(other));
+    plugOther("1-1");
     plugBoard(nullptr, "1-3");
 
     EXPECT_EQ(MPUSBGetDeviceCount(kBoardVidPid.c_str()), 1u);
@@ -77,11 +60,7 @@ TEST_F(LibusbDiscovery, AnotherVendorsDeviceTakesItsIndexAndFailsTheBoardsTest) 
 }
 
 TEST_F(LibusbDiscovery, EachInterfacesRegistryKeyNamesItsVendorAndProduct) {
-    DeviceSpec other;
-    other.vendorId = 0x1234;
-    other.productId = 0xABCD;
-    other.location = "1-1";
-    testbed().plug(std::move(other));
+    plugOther("1-1");
     plugBoard(nullptr, "1-2");
 
     const std::vector<std::string> paths = interfacePaths();

@@ -1,5 +1,5 @@
-// What the libusb backend's tests share: the testbed, boards that answer as a script says, and
-// the seam and exports they are driven through.
+// What the libusb backend's tests share: the testbed, boards on the scripted firmware, and the
+// seam and exports they are driven through.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +13,9 @@
 
 #include "libusb/usb_testbed.h"
 #include "platform/platform.h"
-#include "stdout_capture.h"
+#include "support/board_fixture.h"
+#include "support/scripted_firmware.h"
+#include "support/stdout_capture.h"
 #include "tarvex.h"
 
 namespace tarvex::libusbtest {
@@ -29,20 +31,9 @@ inline const std::string kClassSuffix = "#{5354fa28-6d14-4e35-a1f5-75bb54e6030f}
 inline constexpr platform::Guid kInterfaceClass = {
     0x5354FA28, 0x6D14, 0x4E35, {0xA1, 0xF5, 0x75, 0xBB, 0x54, 0xE6, 0x03, 0x0F}};
 
-// A board whose every transfer gets the replies `answer` makes of it (none: it stays silent).
-class ScriptedFirmware final : public emulated::Firmware {
-public:
-    using Answer = std::function<std::vector<Bytes>(const Bytes& received)>;
-    explicit ScriptedFirmware(Answer answer) : answer_(std::move(answer)) {}
-
-    void receive(const std::uint8_t* data, std::size_t length, emulated::Micros,
-                 std::vector<emulated::Reply>& replies) override {
-        for (Bytes& reply : answer_(Bytes(data, data + length))) replies.push_back({reply, 0});
-    }
-
-private:
-    Answer answer_;
-};
+using tarvex::testing::always;
+using tarvex::testing::commandPacket;
+using tarvex::testing::ScriptedFirmware;
 
 inline std::unique_ptr<emulated::Firmware> answering(ScriptedFirmware::Answer answer) {
     return std::make_unique<ScriptedFirmware>(std::move(answer));
@@ -50,18 +41,8 @@ inline std::unique_ptr<emulated::Firmware> answering(ScriptedFirmware::Answer an
 
 // Answers every transfer with `reply`.
 inline std::unique_ptr<emulated::Firmware> alwaysAnswering(Bytes reply) {
-    return answering([reply](const Bytes&) { return std::vector<Bytes>{reply}; });
+    return answering(always(std::move(reply)));
 }
-
-inline Bytes commandPacket(std::uint8_t command, std::uint8_t direction, std::uint8_t selector) {
-    Bytes packet(64, 0);
-    packet[0] = command;
-    packet[1] = direction;
-    packet[3] = selector;
-    for (std::size_t i = 4; i < packet.size(); ++i) packet[i] = static_cast<std::uint8_t>(i);
-    return packet;
-}
-
 
 class Stopwatch {
 public:
@@ -74,17 +55,19 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-class LibusbTest : public ::testing::Test {
+class LibusbTest : public ::testing::Test, public tarvex::testing::BoardFixture {
 protected:
     void SetUp() override {
         UsbTestbed::instance();      // before libusb first looks at /sys
         platform::install(nullptr);  // the native backend: libusb
     }
-    void TearDown() override { UsbTestbed::instance().unplugAll(); }
+    void TearDown() override {
+        closeOpened();
+        UsbTestbed::instance().unplugAll();
+    }
 
     UsbTestbed& testbed() { return UsbTestbed::instance(); }
     platform::Backend& os() { return platform::backend(); }
-    std::uint32_t lastError() { return os().getLastError(); }
 
     EmulatedUsbDevice& plugBoard(std::unique_ptr<emulated::Firmware> firmware = nullptr,
                                  std::string location = "1-2") {
@@ -92,6 +75,11 @@ protected:
         spec.location = std::move(location);
         spec.firmware = std::move(firmware);
         return testbed().plug(std::move(spec));
+    }
+
+    // Another vendor's device (1234:ABCD) on the same kind of data pipes.
+    EmulatedUsbDevice& plugOther(std::string location) {
+        return testbed().plug({.vendorId = 0x1234, .productId = 0xABCD, .location = location});
     }
 
     // The interface paths the backend lists now, in member-index order.
@@ -114,11 +102,6 @@ protected:
         }
         os().destroyDeviceInfoList(set);
         return paths;
-    }
-
-    // Opens the board's data pipe at `index` in one direction.
-    TARVEX_HANDLE openPipe(std::uint32_t index, std::uint32_t direction) {
-        return MPUSBOpen(index, kBoardVidPid.c_str(), TARVEX_BOARD_PIPE, direction, 0);
     }
 };
 

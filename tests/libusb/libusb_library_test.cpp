@@ -6,18 +6,12 @@
 namespace tarvex::libusbtest {
 namespace {
 
-class LibusbLibrary : public LibusbTest {
-protected:
-    void TearDown() override {
-        CloseUSBPort(0);
-        LibusbTest::TearDown();
-    }
-};
+using LibusbLibrary = LibusbTest;
 
 TEST_F(LibusbLibrary, PingPortAndAShortCaptureRunThroughTheWholeLibrary) {
     EmulatedUsbDevice& board = plugBoard(emulated::makeDemoFirmware());
     ASSERT_EQ(u_GetDeviceCount(), 1);
-    ASSERT_EQ(OpenUSBPort(0), 1);
+    ASSERT_EQ(openPort(0), 1);
 
     std::uint8_t pong[20] = {};
     EXPECT_EQ(u_Ping(0, pong), XFER_OK);
@@ -55,7 +49,7 @@ TEST_F(LibusbLibrary, PingPortAndAShortCaptureRunThroughTheWholeLibrary) {
 
 TEST_F(LibusbLibrary, ASilentBoardFailsTheExchangeAndLeavesThePortOpen) {
     EmulatedUsbDevice& board = plugBoard();
-    ASSERT_EQ(OpenUSBPort(0), 1);
+    ASSERT_EQ(openPort(0), 1);
     const Bytes packet = commandPacket(CMD_PORT, DIR_GET, 3);
     std::uint8_t reply[3] = {};
     std::uint32_t replyLength = 3;
@@ -74,7 +68,7 @@ TEST_F(LibusbLibrary, ASilentBoardFailsTheExchangeAndLeavesThePortOpen) {
 
 TEST_F(LibusbLibrary, AnUnpluggedBoardFailsTheCommandsAndItsPortStillCloses) {
     EmulatedUsbDevice& board = plugBoard(emulated::makeDemoFirmware());
-    ASSERT_EQ(OpenUSBPort(0), 1);
+    ASSERT_EQ(openPort(0), 1);
     std::uint16_t value = 0;
     ASSERT_EQ(u_GetPort(0, 3, &value), XFER_OK);
 

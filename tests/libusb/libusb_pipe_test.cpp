@@ -1,6 +1,7 @@
 // The data pipe through the libusb backend, driven by the pipe exports: opening and claiming,
 // packets and replies, time-outs, short and long replies, stalls, an unplug in the middle of a
 // read, and handles that are not open.
+#include <algorithm>
 #include <thread>
 
 #include "libusb/libusb_fixture.h"
@@ -102,11 +103,6 @@ protected:
         ASSERT_NE(out, TARVEX_INVALID_HANDLE);
         ASSERT_NE(in, TARVEX_INVALID_HANDLE);
     }
-    void TearDown() override {
-        MPUSBClose(out);
-        MPUSBClose(in);
-        LibusbTest::TearDown();
-    }
     TARVEX_HANDLE out = TARVEX_INVALID_HANDLE;
     TARVEX_HANDLE in = TARVEX_INVALID_HANDLE;
     std::uint8_t reply[64] = {};
@@ -119,7 +115,9 @@ TEST_F(LibusbOpenPipes, APacketReachesTheBoardWholeAndItsReplyIsRead) {
         return std::vector<Bytes>{answer};
     }));
     openBoth();
-    const Bytes packet = commandPacket(0xFA, 1, 0);
+    Bytes packet = commandPacket(0xFA, 1, 0);
+    const Bytes payload = tarvex::testing::pattern(60, 4);  // shows any byte out of place
+    std::copy(payload.begin(), payload.end(), packet.begin() + 4);
 
     EXPECT_EQ(MPUSBWrite(out, packet.data(), 64, &count, 250), 1u);
     EXPECT_EQ(count, 64u);

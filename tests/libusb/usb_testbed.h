@@ -44,9 +44,9 @@ struct DeviceSpec {
     bool dataPipes = true;         // interface 0 offers endpoints 1 OUT and 1 IN
     PipeType inType = PipeType::kBulk;
     bool hub = false;          // a hub instead (device class 9, no data pipes)
-    std::string kernelDriver;  // bound to interface 0 when plugged; empty: none
+    std::string kernelDriver{};  // bound to interface 0 when plugged; empty: none
     // Answers the transfers written to endpoint 1 OUT; null: a device that never answers.
-    std::unique_ptr<emulated::Firmware> firmware;
+    std::unique_ptr<emulated::Firmware> firmware{};
 };
 
 // One control request as the device received it.

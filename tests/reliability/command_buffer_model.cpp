@@ -4,7 +4,7 @@
 
 namespace tarvex::reliability {
 
-std::string Hex(const Bytes& bytes) {
+std::string hexOf(const Bytes& bytes) {
     std::string text(1, '[');
     text += std::to_string(bytes.size());
     text += "] ";
@@ -87,13 +87,13 @@ std::string CommandBufferModel::describe(const std::vector<Step>& steps,
                 }
                 break;
             }
-            case Step::Kind::kBlock: text += "block " + Hex(step.data); break;
-            case Step::Kind::kRaw: text += "raw " + Hex(step.data); break;
+            case Step::Kind::kBlock: text += "block " + hexOf(step.data); break;
+            case Step::Kind::kRaw: text += "raw " + hexOf(step.data); break;
         }
         if (step.optional) text += " (optional)";
     }
     text += "\n  received:";
-    for (const Bytes& transfer : received) text += "\n    " + Hex(transfer);
+    for (const Bytes& transfer : received) text += "\n    " + hexOf(transfer);
     return text;
 }
 
@@ -131,7 +131,7 @@ std::string CommandBufferModel::advance(const std::vector<Step>& steps,
                            std::to_string(received.size()) +
                            " is not what the command should have sent; buffer before the call: ";
         Bytes known(before.value_.begin(), before.value_.end());
-        what += Hex(known);
+        what += hexOf(known);
         return before.describe(steps, received, what);
     }
     return {};

@@ -77,6 +77,6 @@ private:
 };
 
 // Hex text of a transfer, for messages.
-std::string Hex(const Bytes& bytes);
+std::string hexOf(const Bytes& bytes);
 
 }  // namespace tarvex::reliability

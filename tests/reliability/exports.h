@@ -46,13 +46,13 @@ struct ExportCase {
     std::function<wire::Steps(Rig&)> steps{};
 };
 
-const std::vector<ExportCase>& AllExports();
+const std::vector<ExportCase>& allExports();
 
 // Names the case in test output.
 inline void PrintTo(const ExportCase& e, std::ostream* os) { *os << e.name; }
 
 // The most virtual time a call may take with the given cancel latency: its sleeps plus, per
 // timed wait, the time-out and the time a cancelled request takes to end.
-double BoundMs(const ExportCase& e, double cancelLatencyMs = 0);
+double boundMs(const ExportCase& e, double cancelLatencyMs = 0);
 
 }  // namespace tarvex::reliability

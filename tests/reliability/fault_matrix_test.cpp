@@ -60,17 +60,17 @@ struct FaultCase {
     bool goneAfter = false;           // it leaves right after the call
 };
 
-void AimAt(Rig& r, const ExportCase& e, Fault fault) {
-    r.board->injectFaults(e.faultAt, NoFault());
+void aimAt(Rig& r, const ExportCase& e, Fault fault) {
+    r.board->injectFaults(e.faultAt, noFault());
     r.board->injectFault(fault);
 }
 
-std::uint32_t LateWithin(const ExportCase& e) { return e.timeoutMs / 2; }
-std::uint32_t LateBeyond(const ExportCase& e) { return e.timeoutMs + 150; }
+std::uint32_t lateWithin(const ExportCase& e) { return e.timeoutMs / 2; }
+std::uint32_t lateBeyond(const ExportCase& e) { return e.timeoutMs + 150; }
 
 const Outcome kOk{Result::kOk};
 
-std::vector<FaultCase> MakeFaults() {
+std::vector<FaultCase> makeFaults() {
     std::vector<FaultCase> faults;
     faults.push_back({.name = "no fault",
                       .arrange = [](Rig&, const ExportCase&) {},
@@ -80,7 +80,7 @@ std::vector<FaultCase> MakeFaults() {
                       .multi = Result::kOk,
                       .capture = {}});
     faults.push_back({.name = "no reply",
-                      .arrange = [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::kNoReply}); },
+                      .arrange = [](Rig& r, const ExportCase& e) { aimAt(r, e, {FaultKind::kNoReply}); },
                       .set = kOk,
                       .get = {Result::kFail, kTimedOut, Wait::kTimeout},
                       .block = kOk,
@@ -89,7 +89,7 @@ std::vector<FaultCase> MakeFaults() {
     faults.push_back({.name = "short reply",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::kShortReply, 1});
+                              aimAt(r, e, {FaultKind::kShortReply, 1});
                           },
                       .set = kOk,
                       .get = {Result::kShort},
@@ -99,7 +99,7 @@ std::vector<FaultCase> MakeFaults() {
     faults.push_back({.name = "empty reply",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::kShortReply, 0});
+                              aimAt(r, e, {FaultKind::kShortReply, 0});
                           },
                       .set = kOk,
                       .get = {Result::kShort},
@@ -109,7 +109,7 @@ std::vector<FaultCase> MakeFaults() {
     faults.push_back({.name = "late reply within the time-out",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::kLateReply, LateWithin(e)});
+                              aimAt(r, e, {FaultKind::kLateReply, lateWithin(e)});
                           },
                       .set = kOk,
                       .get = {Result::kOk, 0, Wait::kHalf},
@@ -120,7 +120,7 @@ std::vector<FaultCase> MakeFaults() {
     faults.push_back({.name = "late reply after the time-out",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::kLateReply, LateBeyond(e)});
+                              aimAt(r, e, {FaultKind::kLateReply, lateBeyond(e)});
                           },
                       .set = kOk,
                       .get = {Result::kFail, kTimedOut, Wait::kTimeout},
@@ -142,7 +142,7 @@ std::vector<FaultCase> MakeFaults() {
                       .after = After::kUnchecked});
     faults.push_back({.name = "end of data",
                       .arrange =
-                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::kEndOfData}); },
+                          [](Rig& r, const ExportCase& e) { aimAt(r, e, {FaultKind::kEndOfData}); },
                       .set = kOk,
                       .get = {Result::kFail, kEndOfData},
                       .block = kOk,
@@ -150,7 +150,7 @@ std::vector<FaultCase> MakeFaults() {
                       .capture = {1, 0}});
     faults.push_back({.name = "write stalls",
                       .arrange =
-                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::kStallWrite}); },
+                          [](Rig& r, const ExportCase& e) { aimAt(r, e, {FaultKind::kStallWrite}); },
                       .set = {Result::kFail, kTimedOut, Wait::kTimeout},
                       .get = {Result::kFail, kTimedOut, Wait::kTimeout},
                       .block = {Result::kFail, 0, Wait::kTimeout},
@@ -159,7 +159,7 @@ std::vector<FaultCase> MakeFaults() {
     faults.push_back({.name = "write refused: invalid handle",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::kRefuseWrite, kInvalidHandle});
+                              aimAt(r, e, {FaultKind::kRefuseWrite, kInvalidHandle});
                           },
                       .set = {Result::kFail, kInvalidHandle},
                       .get = {Result::kFail, kInvalidHandle},
@@ -171,7 +171,7 @@ std::vector<FaultCase> MakeFaults() {
     faults.push_back({.name = "write refused: device error",
                       .arrange =
                           [](Rig& r, const ExportCase& e) {
-                              AimAt(r, e, {FaultKind::kRefuseWrite, kGenFailure});
+                              aimAt(r, e, {FaultKind::kRefuseWrite, kGenFailure});
                           },
                       .set = {Result::kFail, kGenFailure},
                       .get = {Result::kFail, kGenFailure},
@@ -206,7 +206,7 @@ std::vector<FaultCase> MakeFaults() {
                       .goneError = kInvalidHandle});
     faults.push_back({.name = "unplugged as the request arrives",
                       .arrange =
-                          [](Rig& r, const ExportCase& e) { AimAt(r, e, {FaultKind::kUnplug}); },
+                          [](Rig& r, const ExportCase& e) { aimAt(r, e, {FaultKind::kUnplug}); },
                       .set = {Result::kFail, kNotConnected},
                       .get = {Result::kFail, kNotConnected},
                       .block = {Result::kFail, kNotConnected},
@@ -223,7 +223,7 @@ std::vector<FaultCase> MakeFaults() {
                                                    [&r] { r.world.unplug(r.boardId); });
                                   return;
                               }
-                              AimAt(r, e, {FaultKind::kLateReply, LateWithin(e)});
+                              aimAt(r, e, {FaultKind::kLateReply, lateWithin(e)});
                               const std::size_t target =
                                   r.board->received().size() + e.faultAt + 1;
                               r.board->onReceive = [&r, target, gone](const emulated::Transfer&) {
@@ -251,12 +251,12 @@ std::vector<FaultCase> MakeFaults() {
     return faults;
 }
 
-const std::vector<FaultCase>& AllFaults() {
-    static const std::vector<FaultCase> faults = MakeFaults();
+const std::vector<FaultCase>& allFaults() {
+    static const std::vector<FaultCase> faults = makeFaults();
     return faults;
 }
 
-double WaitMs(Wait wait, std::uint32_t timeoutMs) {
+double waitMs(Wait wait, std::uint32_t timeoutMs) {
     switch (wait) {
         case Wait::kNone: return 0;
         case Wait::kTimeout: return timeoutMs;
@@ -267,7 +267,7 @@ double WaitMs(Wait wait, std::uint32_t timeoutMs) {
 }
 
 // The outcome of the exports with no data transfer of their own.
-Outcome HostOnlyOutcome(const ExportCase& e, const FaultCase& f) {
+Outcome hostOnlyOutcome(const ExportCase& e, const FaultCase& f) {
     if (f.goneBefore) return {Result::kFail, f.goneError};
     if (e.shape == Shape::kInterrupt) {
         if (f.goneDuringInterrupt) return {Result::kFail, kNotConnected, Wait::kQuarter};
@@ -276,7 +276,7 @@ Outcome HostOnlyOutcome(const ExportCase& e, const FaultCase& f) {
     return kOk;
 }
 
-int Expected(Result result, const ExportCase& e) {
+int expectedResult(Result result, const ExportCase& e) {
     switch (result) {
         case Result::kOk: return e.ok;
         case Result::kFail: return e.fail;
@@ -287,7 +287,7 @@ int Expected(Result result, const ExportCase& e) {
 }
 
 // What the caller owns, to tell whether anything changed it after the call returned.
-Bytes Snapshot(const Rig& r) {
+Bytes ownedBytes(const Rig& r) {
     Bytes all(r.bytes, r.bytes + sizeof r.bytes);
     auto add = [&all](const void* p, std::size_t n) {
         const auto* b = static_cast<const std::uint8_t*>(p);
@@ -304,7 +304,7 @@ Bytes Snapshot(const Rig& r) {
     return all;
 }
 
-void CheckCapture(const Rig& r, const ExportCase& e, const Counts& counts) {
+void checkCapture(const Rig& r, const ExportCase& e, const Counts& counts) {
     const bool fast = e.name == "u_GetScopeSamplesFast";
     const int packets = kRigPackets;
     const int fail = counts.fail == kAll ? packets : counts.fail;
@@ -323,7 +323,7 @@ void CheckCapture(const Rig& r, const ExportCase& e, const Counts& counts) {
     }
 }
 
-void RunCase(const ExportCase& e, const FaultCase& f) {
+void runCase(const ExportCase& e, const FaultCase& f) {
     Rig r;
     if (e.prepare) e.prepare(r);
     f.arrange(r, e);
@@ -350,22 +350,22 @@ void RunCase(const ExportCase& e, const FaultCase& f) {
             const Outcome o = e.shape == Shape::kSet      ? f.set
                               : e.shape == Shape::kGet    ? f.get
                               : e.shape == Shape::kSetBlock ? f.block
-                                                           : HostOnlyOutcome(e, f);
-            EXPECT_EQ(result, Expected(o.result, e));
+                                                           : hostOnlyOutcome(e, f);
+            EXPECT_EQ(result, expectedResult(o.result, e));
             if (o.lastError != 0) {
                 EXPECT_EQ(lastError, o.lastError);
             }
-            EXPECT_DOUBLE_EQ(elapsed, WaitMs(o.wait, e.timeoutMs));
+            EXPECT_DOUBLE_EQ(elapsed, waitMs(o.wait, e.timeoutMs));
             break;
         }
         case Shape::kStatus:
         case Shape::kResetFifo:
         case Shape::kVScope:
-            EXPECT_EQ(result, Expected(f.multi, e));
+            EXPECT_EQ(result, expectedResult(f.multi, e));
             break;
         case Shape::kCapture:
             EXPECT_EQ(result, 1) << "a capture always returns 1";
-            CheckCapture(r, e, f.capture);
+            checkCapture(r, e, f.capture);
             break;
         case Shape::kDiscovery:
             EXPECT_EQ(result, f.goneBefore ? e.fail : e.ok);
@@ -373,7 +373,7 @@ void RunCase(const ExportCase& e, const FaultCase& f) {
             break;
     }
     EXPECT_GE(elapsed, e.sleepMs) << "the sleeps are slept whatever happens";
-    EXPECT_LE(elapsed, BoundMs(e)) << "longer than the time-outs and sleeps allow";
+    EXPECT_LE(elapsed, boundMs(e)) << "longer than the time-outs and sleeps allow";
     if (e.usesPortTable) {
         EXPECT_EQ(r.rowDropped(), f.rowDropped);
     }
@@ -386,10 +386,10 @@ void RunCase(const ExportCase& e, const FaultCase& f) {
     EXPECT_TRUE(wire.empty()) << wire;
 
     // ---- after the call ----
-    const Bytes owned = Snapshot(r);
+    const Bytes owned = ownedBytes(r);
     if (f.goneAfter) r.world.unplug(r.boardId);
     r.world.advance(1000);  // late replies land, cancels end, scheduled unplugs happen
-    EXPECT_EQ(Snapshot(r), owned) << "caller memory changed after the call returned";
+    EXPECT_EQ(ownedBytes(r), owned) << "caller memory changed after the call returned";
 
     if (e.shape == Shape::kDiscovery) return;
     After after = f.after;
@@ -414,27 +414,27 @@ void RunCase(const ExportCase& e, const FaultCase& f) {
 class FaultMatrix : public ::testing::TestWithParam<ExportCase> {};
 
 TEST_P(FaultMatrix, EveryFaultGivesItsOutcome) {
-    for (const FaultCase& f : AllFaults()) {
+    for (const FaultCase& f : allFaults()) {
         SCOPED_TRACE("fault: " + f.name);
-        RunCase(GetParam(), f);
+        runCase(GetParam(), f);
     }
 }
 
-std::string CaseName(const ::testing::TestParamInfo<ExportCase>& info) {
+std::string caseName(const ::testing::TestParamInfo<ExportCase>& info) {
     std::string name;
     for (char c : info.param.name)
         if (std::isalnum(static_cast<unsigned char>(c))) name += c;
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllExports, FaultMatrix, ::testing::ValuesIn(AllExports()), CaseName);
+INSTANTIATE_TEST_SUITE_P(AllExports, FaultMatrix, ::testing::ValuesIn(allExports()), caseName);
 
 TEST(FaultMatrixSize, CoversEveryExportAndFault) {
     // 53 exports (MPUSBGetDeviceCount twice: with a vendor/product and with none), 16 faults.
-    EXPECT_EQ(AllExports().size(), 54u);
-    EXPECT_EQ(AllFaults().size(), 16u);
-    std::printf("fault matrix: %zu exports x %zu faults = %zu cases\n", AllExports().size(),
-                AllFaults().size(), AllExports().size() * AllFaults().size());
+    EXPECT_EQ(allExports().size(), 54u);
+    EXPECT_EQ(allFaults().size(), 16u);
+    std::printf("fault matrix: %zu exports x %zu faults = %zu cases\n", allExports().size(),
+                allFaults().size(), allExports().size() * allFaults().size());
 }
 
 }  // namespace

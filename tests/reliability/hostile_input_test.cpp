@@ -26,7 +26,7 @@ struct HostileCall {
 
 void PrintTo(const HostileCall& c, std::ostream* os) { *os << c.name; }
 
-std::string Name(const std::string& text) {
+std::string caseNameOf(const std::string& text) {
     std::string name;
     for (char c : text)
         if (std::isalnum(static_cast<unsigned char>(c))) name += c;
@@ -34,7 +34,7 @@ std::string Name(const std::string& text) {
 }
 
 // Runs `c` and checks it was refused without I/O, with the shared buffer as the model says.
-void ExpectRefused(Rig& r, const HostileCall& c) {
+void expectRefused(Rig& r, const HostileCall& c) {
     r.takeReceived();
     const std::size_t controls = r.world.controlRequests().size();
     const std::size_t handles = r.world.openHandleCount();
@@ -51,7 +51,7 @@ void ExpectRefused(Rig& r, const HostileCall& c) {
 
 // ---- null pointers -------------------------------------------------------------------------
 
-std::vector<HostileCall> NullCalls() {
+std::vector<HostileCall> nullCalls() {
     const std::uint8_t packet[64] = {CMD_SYSTEM, DIR_GET};
     static std::uint8_t bytes[1024];
     static std::uint16_t words[64];
@@ -165,11 +165,11 @@ class NullArgument : public ::testing::TestWithParam<HostileCall> {};
 
 TEST_P(NullArgument, IsRefusedWithoutIoAndLeavesTheCommandBufferAlone) {
     Rig r;
-    ExpectRefused(r, GetParam());
+    expectRefused(r, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryPointer, NullArgument, ::testing::ValuesIn(NullCalls()),
-                         [](const auto& info) { return Name(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryPointer, NullArgument, ::testing::ValuesIn(nullCalls()),
+                         [](const auto& info) { return caseNameOf(info.param.name); });
 
 // Null pointers the exports accept: they work as with a real pointer and report nothing there.
 TEST(NullArgumentAllowed, CountPointersMayBeNull) {
@@ -203,61 +203,61 @@ struct IndexedCommand {
     int expected = 0;
 };
 
-std::vector<IndexedCommand> IndexedCommands() {
+std::vector<IndexedCommand> indexedCommands() {
     static const std::uint8_t addr[6] = {10, 0, 0, 1, 2, 3};
     static const float calib[7] = {1, 2, 3, 4, 5, 6, 7};
     static const std::uint8_t data[3] = {7, 8, 9};
     return {
-        {"u_Ping", [](Rig& r, std::uint16_t i) { return u_Ping(i, r.bytes); }, wire::Ping},
-        {"u_Reset_MCU", [](Rig&, std::uint16_t i) { return u_Reset_MCU(i); }, wire::ResetMcu},
+        {"u_Ping", [](Rig& r, std::uint16_t i) { return u_Ping(i, r.bytes); }, wire::ping},
+        {"u_Reset_MCU", [](Rig&, std::uint16_t i) { return u_Reset_MCU(i); }, wire::resetMcu},
         {"u_Reset_MCU_Boot", [](Rig&, std::uint16_t i) { return u_Reset_MCU_Boot(i); },
-         wire::ResetMcuBoot},
+         wire::resetMcuBoot},
         {"u_SetDeviceID", [](Rig&, std::uint16_t i) { return u_SetDeviceID(i, 9); },
-         [] { return wire::SetDeviceId(9); }},
+         [] { return wire::setDeviceId(9); }},
         {"u_SetEthIPAddr", [](Rig&, std::uint16_t i) { return u_SetEthIPAddr(i, addr); },
-         [] { return wire::SetEth(0, addr); }},
+         [] { return wire::setEth(0, addr); }},
         {"u_GetEthIPAddr", [](Rig& r, std::uint16_t i) { return u_GetEthIPAddr(i, r.bytes); },
-         [] { return wire::GetEth(0); }},
+         [] { return wire::getEth(0); }},
         {"u_SetEthIPMask", [](Rig&, std::uint16_t i) { return u_SetEthIPMask(i, addr); },
-         [] { return wire::SetEth(1, addr); }},
+         [] { return wire::setEth(1, addr); }},
         {"u_GetEthIPMask", [](Rig& r, std::uint16_t i) { return u_GetEthIPMask(i, r.bytes); },
-         [] { return wire::GetEth(1); }},
+         [] { return wire::getEth(1); }},
         {"u_SetEthIPGateway", [](Rig&, std::uint16_t i) { return u_SetEthIPGateway(i, addr); },
-         [] { return wire::SetEth(2, addr); }},
+         [] { return wire::setEth(2, addr); }},
         {"u_GetEthIPGateway", [](Rig& r, std::uint16_t i) { return u_GetEthIPGateway(i, r.bytes); },
-         [] { return wire::GetEth(2); }},
+         [] { return wire::getEth(2); }},
         {"u_SetEthMACAddress", [](Rig&, std::uint16_t i) { return u_SetEthMACAddress(i, addr); },
-         [] { return wire::SetEth(3, addr); }},
+         [] { return wire::setEth(3, addr); }},
         {"u_GetEthMACAddress", [](Rig& r, std::uint16_t i) { return u_GetEthMACAddress(i, r.bytes); },
-         [] { return wire::GetEth(3); }},
+         [] { return wire::getEth(3); }},
         {"u_I2C_Write", [](Rig&, std::uint16_t i) { return u_I2C_Write(i, 0x50, data, 3, 1, 2); },
-         [] { return wire::I2cWrite(0x50, data, 3, 1, 2); }},
+         [] { return wire::i2cWrite(0x50, data, 3, 1, 2); }},
         {"u_I2C_Read", [](Rig& r, std::uint16_t i) { return u_I2C_Read(i, 0x50, 3, r.bytes, 1, 2); },
-         [] { return wire::I2cRead(0x50, 3, 1, 2); }},
+         [] { return wire::i2cRead(0x50, 3, 1, 2); }},
         {"u_SetSi5326", [](Rig&, std::uint16_t i) { return u_SetSi5326(i, 0x68, 1, 2); },
-         [] { return wire::SetClockChip(0, 0x68, 1, 2); }},
+         [] { return wire::setClockChip(0, 0x68, 1, 2); }},
         {"u_GetSi5326", [](Rig& r, std::uint16_t i) { return u_GetSi5326(i, 0x68, 1, &r.value8); },
-         [] { return wire::GetClockChip(0, 0x68, 1); }},
+         [] { return wire::getClockChip(0, 0x68, 1); }},
         {"u_SetSi5338", [](Rig&, std::uint16_t i) { return u_SetSi5338(i, 0x70, 1, 2); },
-         [] { return wire::SetClockChip(1, 0x70, 1, 2); }},
+         [] { return wire::setClockChip(1, 0x70, 1, 2); }},
         {"u_GetSi5338", [](Rig& r, std::uint16_t i) { return u_GetSi5338(i, 0x70, 1, &r.value8); },
-         [] { return wire::GetClockChip(1, 0x70, 1); }},
+         [] { return wire::getClockChip(1, 0x70, 1); }},
         {"u_SetMDIO", [](Rig&, std::uint16_t i) { return u_SetMDIO(i, 1, 0x1234, 0xABCD); },
-         [] { return wire::SetMdio(1, 0x1234, 0xABCD); }},
+         [] { return wire::setMdio(1, 0x1234, 0xABCD); }},
         {"u_GetMDIO", [](Rig& r, std::uint16_t i) { return u_GetMDIO(i, 1, 0x1234, &r.value16); },
-         [] { return wire::GetMdio(1, 0x1234); }},
+         [] { return wire::getMdio(1, 0x1234); }},
         {"u_SetPort", [](Rig&, std::uint16_t i) { return u_SetPort(i, 3, 0x00A2); },
-         [] { return wire::SetPort(3, 0x00A2); }},
+         [] { return wire::setPort(3, 0x00A2); }},
         {"u_GetPort", [](Rig& r, std::uint16_t i) { return u_GetPort(i, 3, &r.value16); },
-         [] { return wire::GetPort(3); }},
+         [] { return wire::getPort(3); }},
         {"u_GetStatus", [](Rig& r, std::uint16_t i) { return u_GetStatus(i, r.bytes); },
-         wire::GetStatus},
-        {"u_ResetFIFO", [](Rig&, std::uint16_t i) { return u_ResetFIFO(i); }, wire::ResetFifo},
+         wire::getStatus},
+        {"u_ResetFIFO", [](Rig&, std::uint16_t i) { return u_ResetFIFO(i); }, wire::resetFifo},
         {"u_GetScopePacket", [](Rig& r, std::uint16_t i) { return u_GetScopePacket(i, r.bytes); },
-         [] { return wire::ScopePacket(false); }},
+         [] { return wire::scopePacket(false); }},
         {"u_GetScopePacketFast",
          [](Rig& r, std::uint16_t i) { return u_GetScopePacketFast(i, r.bytes); },
-         [] { return wire::ScopePacket(true); }},
+         [] { return wire::scopePacket(true); }},
         {"u_GetScopeSamples",
          [](Rig& r, std::uint16_t i) {
              const int result = u_GetScopeSamples(i, kRigPackets, r.samples.data(), &r.stats);
@@ -265,14 +265,14 @@ std::vector<IndexedCommand> IndexedCommands() {
              EXPECT_EQ(r.stats.okCount + r.stats.shortCount, 0);
              return result;
          },
-         [] { return wire::ScopeSamples(false, kRigPackets); }, 1},
+         [] { return wire::scopeSamples(false, kRigPackets); }, 1},
         {"u_GetScopeSamplesFast",
          [](Rig& r, std::uint16_t i) {
              const int result = u_GetScopeSamplesFast(i, kRigPackets, r.fast.data(), &r.stats);
              EXPECT_EQ(r.stats.failCount, kRigPackets);
              return result;
          },
-         [] { return wire::ScopeSamples(true, kRigPackets); }, 1},
+         [] { return wire::scopeSamples(true, kRigPackets); }, 1},
         {"u_GetEyeXY",
          [](Rig& r, std::uint16_t i) {
              const int result = u_GetEyeXY(i, kRigPackets, 1.25, 1.0, r.eyeX.data(), 0,
@@ -280,22 +280,22 @@ std::vector<IndexedCommand> IndexedCommands() {
              EXPECT_EQ(r.stats.failCount, kRigPackets);
              return result;
          },
-         [] { return wire::ScopeSamples(false, kRigPackets); }, 1},
+         [] { return wire::scopeSamples(false, kRigPackets); }, 1},
         {"u_GenerateVScopeEye", [](Rig&, std::uint16_t i) { return u_GenerateVScopeEye(i); },
-         wire::GenerateVScopeEye},
+         wire::generateVScopeEye},
         {"u_GetVScopePacket",
          [](Rig& r, std::uint16_t i) { return u_GetVScopePacket(i, r.bytes, 64, 2); },
-         [] { return wire::VScopePacket(64, 2); }},
+         [] { return wire::vScopePacket(64, 2); }},
         {"u_GetVScopeSamples", [](Rig& r, std::uint16_t i) { return u_GetVScopeSamples(i, r.bytes); },
-         wire::VScopeSamples},
+         wire::vScopeSamples},
         {"u_GetVSCTemp", [](Rig& r, std::uint16_t i) { return u_GetVSCTemp(i, &r.value8); },
-         wire::VscTemp},
+         wire::vscTemp},
         {"u_StoreScopeCalibValues",
          [](Rig&, std::uint16_t i) { return u_StoreScopeCalibValues(i, calib); },
-         [] { return wire::StoreCalibration(calib); }},
+         [] { return wire::storeCalibration(calib); }},
         {"u_GetScopeCalibValues",
          [](Rig& r, std::uint16_t i) { return u_GetScopeCalibValues(i, r.floats); },
-         wire::GetCalibration},
+         wire::getCalibration},
     };
 }
 
@@ -309,13 +309,13 @@ TEST_P(IndexOutsideTheTable, IsRefusedWithoutIo) {
                                 std::uint16_t{0x7FFF}, std::uint16_t{0xFFFF}}) {
         SCOPED_TRACE("index " + std::to_string(index));
         Rig r;
-        ExpectRefused(r, {c.name, [&](Rig& rig) { return c.call(rig, index); }, c.expected,
+        expectRefused(r, {c.name, [&](Rig& rig) { return c.call(rig, index); }, c.expected,
                           c.writes()});
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryCommand, IndexOutsideTheTable, ::testing::ValuesIn(IndexedCommands()),
-                         [](const auto& info) { return Name(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryCommand, IndexOutsideTheTable, ::testing::ValuesIn(indexedCommands()),
+                         [](const auto& info) { return caseNameOf(info.param.name); });
 
 // The port family takes 32-bit indexes and uses only their low 16 bits.
 TEST(IndexOutsideTheTable, PortFamilyRefusesRowsBeyond31WhateverTheHighBits) {
@@ -324,7 +324,7 @@ TEST(IndexOutsideTheTable, PortFamilyRefusesRowsBeyond31WhateverTheHighBits) {
     for (std::uint32_t index : {32u, 33u, 0xFFFFu, 0x10020u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         SCOPED_TRACE("index " + std::to_string(index));
         const auto call = [&](std::function<int()> f, int expected) {
-            ExpectRefused(r, {"", [&](Rig&) { return f(); }, expected, {}});
+            expectRefused(r, {"", [&](Rig&) { return f(); }, expected, {}});
         };
         call([&] { return OpenUSBPort(index); }, 0);
         call([&] { return CloseUSBPort(index); }, 0);
@@ -361,13 +361,13 @@ TEST(IndexOutsideTheTable, MPUSBOpenOfAMemberIndexWithNoInterfaceFails) {
     Rig r;
     for (std::uint32_t index : {1u, 126u, 127u, 0x10000u, 0xFFFFFFFFu}) {
         SCOPED_TRACE("member index " + std::to_string(index));
-        ExpectRefused(r, {"", [index](Rig&) {
+        expectRefused(r, {"", [index](Rig&) {
                               return MPUSBOpen(index, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE,
                                                PIPE_READ, 0) == TARVEX_INVALID_HANDLE;
                           },
                           1, {}});
     }
-    ExpectRefused(r, {"", [](Rig&) {
+    expectRefused(r, {"", [](Rig&) {
                           return MPUSBOpen(0, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, 2, 0) ==
                                  TARVEX_INVALID_HANDLE;
                       },
@@ -383,7 +383,7 @@ TEST(HandlesNotOpen, TransfersFailWithInvalidHandleAndNoIo) {
     std::uint8_t buffer[64] = {CMD_SYSTEM, DIR_GET};
     for (TARVEX_HANDLE h : {TARVEX_INVALID_HANDLE, static_cast<TARVEX_HANDLE>(nullptr), closed}) {
         const auto transfer = [&](std::function<std::uint32_t()> f) {
-            ExpectRefused(r, {"", [&](Rig& rig) {
+            expectRefused(r, {"", [&](Rig& rig) {
                                   rig.count = 55;
                                   const int result = static_cast<int>(f());
                                   EXPECT_EQ(rig.lastError(), 6u);
@@ -397,7 +397,7 @@ TEST(HandlesNotOpen, TransfersFailWithInvalidHandleAndNoIo) {
         transfer([&] { return MPUSBReadInt(h, buffer, 64, &r.count, 250); });
     }
     for (TARVEX_HANDLE h : {TARVEX_INVALID_HANDLE, closed}) {
-        ExpectRefused(r, {"", [h](Rig& rig) {
+        expectRefused(r, {"", [h](Rig& rig) {
                               std::uint8_t descriptor[18];
                               return static_cast<int>(
                                   MPUSBGetDeviceDescriptor(h, descriptor, 18, &rig.count) +

@@ -139,7 +139,7 @@ TEST_F(LateCancel, AnInterruptReadEndsBeforeMPUSBReadIntReturns) {
 TEST_F(LateCancel, ACaptureWithLateRepliesLeavesItsSamplesAndStatsAloneAfterReturning) {
     // Every packet's reply beats the cancel: each packet fails and its reply lands during the
     // settle of its own read; the next packet starts clean.
-    r.board->injectFaults(7, NoFault());
+    r.board->injectFaults(7, noFault());
     r.board->injectFaults(kRigPackets, {FaultKind::kLateReply, 260});
     auto samples = std::make_unique<std::uint16_t[]>(kRigPackets * 32);
     auto stats = std::make_unique<ScopeStats>();

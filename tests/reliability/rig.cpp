@@ -7,24 +7,18 @@
 namespace tarvex::reliability {
 
 Rig::Rig()
-    : samples(std::size_t{kRigPackets} * SAMPLES_PER_PACKET, 0xEEEE),
+    : EmulatedBoard(emulated::makeDemoFirmware()),
+      samples(std::size_t{kRigPackets} * SAMPLES_PER_PACKET, 0xEEEE),
       eyeX(std::size_t{kRigPackets} * SAMPLES_PER_PACKET, 0xEEEE),
       fast(std::size_t{kRigPackets} * FAST_SLOT_BYTES, 0xEE) {
-    board = &world.plugBoard();
     boardId = world.idOf(*board);
-    EXPECT_EQ(OpenUSBPort(0), 1);
-    hostOut = MPUSBOpen(0, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, PIPE_WRITE, 0);
-    hostIn = MPUSBOpen(0, TARVEX_BOARD_VID_PID, TARVEX_BOARD_PIPE, PIPE_READ, 0);
+    EXPECT_EQ(openPort(0), 1);
+    hostOut = openPipe(0, PIPE_WRITE);
+    hostIn = openPipe(0, PIPE_READ);
     EXPECT_NE(hostOut, TARVEX_INVALID_HANDLE);
     EXPECT_NE(hostIn, TARVEX_INVALID_HANDLE);
     seen_ = board->received().size();
     model.assume(outBuff());
-}
-
-Rig::~Rig() {
-    CloseUSBPort(0);
-    MPUSBClose(hostOut);
-    MPUSBClose(hostIn);
 }
 
 std::vector<Bytes> Rig::takeReceived() {

@@ -1,17 +1,15 @@
-// The bench for the reliability tests: an emulated world on a virtual clock with one demo board
-// at member index 0, its index open in the port table, the same board's pipes also opened by the
-// host itself, the buffers the exports write into, and the command buffer model kept in step
-// with what the board receives.
+// The bench for the reliability tests: the shared emulated board (a demo board at member index
+// 0 on a virtual clock) with its index open in the port table, the same board's pipes also
+// opened by the host itself, the buffers the exports write into, and the command buffer model
+// kept in step with what the board receives.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "commands/packet.h"
-#include "emulated/board.h"
-#include "emulated/world.h"
-#include "platform/platform.h"
 #include "reliability/command_buffer_model.h"
+#include "support/board_fixture.h"
 #include "tarvex.h"
 
 namespace tarvex::reliability {
@@ -19,20 +17,16 @@ namespace tarvex::reliability {
 using emulated::Fault;
 using emulated::FaultKind;
 using emulated::Micros;
-
-constexpr Micros kMs = 1000;  // virtual clock ticks per millisecond
+using tarvex::testing::kMs;
 
 // A fault that changes nothing: lets a test aim a real fault at a later transfer.
-inline Fault NoFault() { return {FaultKind::kLateReply, 0}; }
+inline Fault noFault() { return {FaultKind::kLateReply, 0}; }
 
 // The capture length of the matrix; long captures have tests of their own.
 constexpr std::uint16_t kRigPackets = 8;
 
-struct Rig {
+struct Rig : tarvex::testing::EmulatedBoard {
     Rig();
-    ~Rig();
-    Rig(const Rig&) = delete;
-    Rig& operator=(const Rig&) = delete;
 
     // Transfers the board received since the last call of this (or since the rig was made).
     std::vector<Bytes> takeReceived();
@@ -40,16 +34,9 @@ struct Rig {
     static const std::uint8_t* outBuff() {
         return reinterpret_cast<const std::uint8_t*>(&commands::outBuff);
     }
-    std::uint32_t lastError() { return world.getLastError(); }
-    double msSince(Micros start) const {
-        return static_cast<double>(world.now() - start) / static_cast<double>(kMs);
-    }
     // Row 0 of the port table dropped (both entries "no handle").
     bool rowDropped() const;
 
-    emulated::World world;
-    platform::ScopedBackend use{world};
-    emulated::Board* board = nullptr;
     emulated::InterfaceId boardId = 0;
     // The board's data pipe, opened by the host through MPUSBOpen.
     TARVEX_HANDLE hostOut = TARVEX_INVALID_HANDLE;

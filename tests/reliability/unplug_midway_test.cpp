@@ -3,6 +3,7 @@
 // without waiting, and the counters and results say exactly how much arrived.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "reliability/command_bytes.h"
@@ -20,6 +21,8 @@ struct CaptureKind {
     bool fast;
     bool eye;
 };
+// GoogleTest would otherwise print the struct's bytes, its padding among them.
+void PrintTo(const CaptureKind& kind, std::ostream* os) { *os << kind.name; }
 
 class UnplugMidCapture
     : public ::testing::TestWithParam<std::tuple<CaptureKind, std::uint32_t /*dead handle code*/>> {};
@@ -28,7 +31,7 @@ TEST_P(UnplugMidCapture, CountsWhatArrivedAndFailsTheRestAtOnce) {
     const auto [kind, deadCode] = GetParam();
     Rig r;
     r.world.setVanishedError(deadCode);
-    r.board->injectFaults(kCaptureStartWrites + kUnplugAtPacket, NoFault());
+    r.board->injectFaults(kCaptureStartWrites + kUnplugAtPacket, noFault());
     r.board->injectFault({FaultKind::kUnplug});
 
     std::vector<std::uint16_t> samples(std::size_t{kPackets} * 32, 0xEEEE);
@@ -56,7 +59,7 @@ TEST_P(UnplugMidCapture, CountsWhatArrivedAndFailsTheRestAtOnce) {
     EXPECT_EQ(r.rowDropped(), deadCode == 6);
 
     const std::string wire =
-        r.model.advance(wire::ScopeSamples(kind.fast, kPackets), r.takeReceived());
+        r.model.advance(wire::scopeSamples(kind.fast, kPackets), r.takeReceived());
     EXPECT_TRUE(wire.empty()) << wire;
     EXPECT_EQ(r.board->received().size(), kCaptureStartWrites + kUnplugAtPacket);
 
@@ -81,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(UnplugMidVScope, TheRemainingPagesFailAtOnceAndTheSleepsStillHappen) {
     Rig r;
-    r.board->injectFaults(8, NoFault());  // the generate request and pages 1 to 7 arrive
+    r.board->injectFaults(8, noFault());  // the generate request and pages 1 to 7 arrive
     r.board->injectFault({FaultKind::kUnplug});
     std::uint8_t eye[1024];
     std::fill(std::begin(eye), std::end(eye), 0xEE);
@@ -91,7 +94,7 @@ TEST(UnplugMidVScope, TheRemainingPagesFailAtOnceAndTheSleepsStillHappen) {
     EXPECT_DOUBLE_EQ(r.msSince(start), 1500.0 + 16 * 25.0);
     EXPECT_EQ(r.world.pendingRequestCount(), 0u);
 
-    const std::string wire = r.model.advance(wire::VScopeSamples(), r.takeReceived());
+    const std::string wire = r.model.advance(wire::vScopeSamples(), r.takeReceived());
     EXPECT_TRUE(wire.empty()) << wire;
     EXPECT_EQ(r.board->received().size(), 8u);
     // Pages 8 to 16 never came: the caller's bytes there are as they were.

@@ -91,10 +91,10 @@ void runThread(int t, std::vector<Issued>& issued, std::vector<std::string>& wro
         const auto value = static_cast<std::uint16_t>(t * 1000 + round);
         switch ((t + round) % 5) {
         case 0: {
-            begin(wire::SetPort(port, value));
+            begin(wire::setPort(port, value));
             if (u_SetPort(board, port, value) != 1) note("u_SetPort failed");
             std::uint16_t read = 0;
-            begin(wire::GetPort(port));
+            begin(wire::getPort(port));
             if (u_GetPort(board, port, &read) != XFER_OK || read != value)
                 note("port " + std::to_string(port) + " read " + std::to_string(read) +
                      " after writing " + std::to_string(value));
@@ -102,7 +102,7 @@ void runThread(int t, std::vector<Issued>& issued, std::vector<std::string>& wro
         }
         case 1: {
             std::uint8_t reply[20] = {};
-            begin(wire::Ping());
+            begin(wire::ping());
             if (u_Ping(board, reply) != XFER_OK ||
                 std::string(reinterpret_cast<char*>(reply)) != "TVX-SCOPE FW 1.04")
                 note("ping answered something else");
@@ -110,10 +110,10 @@ void runThread(int t, std::vector<Issued>& issued, std::vector<std::string>& wro
         }
         case 2: {
             const std::uint8_t ip[4] = {10, 0, static_cast<std::uint8_t>(t), 1};
-            begin(wire::SetEth(0, ip));
+            begin(wire::setEth(0, ip));
             if (u_SetEthIPAddr(board, ip) != 1) note("u_SetEthIPAddr failed");
             std::uint8_t read[4] = {};
-            begin(wire::GetEth(0));
+            begin(wire::getEth(0));
             // Another thread on the same board may set its own address in between: only the
             // shape of a reply to this very command is certain.
             if (u_GetEthIPAddr(board, read) != XFER_OK || read[0] != 10 || read[3] != 1)
@@ -123,10 +123,10 @@ void runThread(int t, std::vector<Issued>& issued, std::vector<std::string>& wro
         case 3: {
             float values[CALIB_VALUE_COUNT];
             for (int i = 0; i < CALIB_VALUE_COUNT; ++i) values[i] = static_cast<float>(t + i);
-            begin(wire::StoreCalibration(values));
+            begin(wire::storeCalibration(values));
             if (u_StoreScopeCalibValues(board, values) != 1) note("calibration store failed");
             float read[CALIB_VALUE_COUNT] = {};
-            begin(wire::GetCalibration());
+            begin(wire::getCalibration());
             if (u_GetScopeCalibValues(board, read) != XFER_OK || read[1] != read[0] + 1)
                 note("calibration read back wrong");
             break;
@@ -134,7 +134,7 @@ void runThread(int t, std::vector<Issued>& issued, std::vector<std::string>& wro
         default: {
             std::uint16_t samples[kCapturePackets * SAMPLES_PER_PACKET] = {};
             ScopeStats stats{};
-            begin(wire::ScopeSamples(false, kCapturePackets));
+            begin(wire::scopeSamples(false, kCapturePackets));
             u_GetScopeSamples(board, kCapturePackets, samples, &stats);
             if (stats.okCount != kCapturePackets || samples[0] == 0)
                 note("capture had " + std::to_string(stats.okCount) + " good packets");

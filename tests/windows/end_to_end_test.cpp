@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "dll_test.h"
 #include "emulated/demo/demo_firmware.h"
 #include "emulated/world.h"
 #include "pipe_board.h"
-#include "tarvex_dll.h"
 #include "wine_device.h"
 
 namespace tarvex::wine {
@@ -27,14 +27,11 @@ constexpr std::uint16_t kBoard = 1;
 constexpr std::uint16_t kOtherDevice = 0;
 const std::string kSerialPrefix = "TVXE2E";
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public DllTest {
 protected:
-    static void SetUpTestSuite() { dll = new TarvexDll; }
-    static void TearDownTestSuite() { delete dll; }
-
     void SetUp() override {
-        ASSERT_NE(dll->module(), nullptr) << "tarvex.dll did not load";
-        ASSERT_TRUE(dll->missing().empty()) << "missing export " << dll->missing().front();
+        DllTest::SetUp();
+        if (HasFatalFailure()) return;
 
         // Names unique to this test, so a prefix shared with other test programs sees no clash;
         // interfaces that a stopped run of this program left behind go first.
@@ -75,12 +72,10 @@ protected:
         return result;
     }
 
-    static TarvexDll* dll;
     std::unique_ptr<WineDeviceInterface> other;
     std::unique_ptr<WineDeviceInterface> boardInterface;
     std::unique_ptr<PipeBoard> board;
 };
-TarvexDll* EndToEnd::dll = nullptr;
 
 TEST_F(EndToEnd, TheBoardIsCountedAndOpenedAtItsMemberIndexBehindAnotherVendorsDevice) {
     EXPECT_EQ(dll->u_GetDeviceCount(), 1);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "device_pipe.h"
-#include "tarvex_dll.h"
+#include "dll_test.h"
 
 namespace tarvex::wine {
 namespace {
@@ -21,21 +21,11 @@ Bytes pattern(std::size_t count, std::uint8_t first = 0x40) {
     return bytes;
 }
 
-class TimedTransfer : public ::testing::Test {
+class TimedTransfer : public DllTest {
 protected:
-    static void SetUpTestSuite() { dll = new TarvexDll; }
-    static void TearDownTestSuite() { delete dll; }
-    void SetUp() override {
-        ASSERT_NE(dll->module(), nullptr) << "tarvex.dll did not load";
-        ASSERT_TRUE(dll->missing().empty()) << "missing export " << dll->missing().front();
-    }
-
     // Milliseconds since `start`.
     static ULONGLONG since(ULONGLONG start) { return GetTickCount64() - start; }
-
-    static TarvexDll* dll;
 };
-TarvexDll* TimedTransfer::dll = nullptr;
 
 TEST_F(TimedTransfer, AReadOfAReplyAlreadyThereCompletesAtOnce) {
     DevicePipe pipe(PIPE_READ);
