@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tarvex::platform {
 
@@ -164,6 +165,20 @@ void install(Backend* b);
 
 // The backend this build ships with: Win32 on Windows; elsewhere the best one built in.
 Backend& nativeBackend();
+
+// Whether the native backend reaches the system's USB devices at all, and if not, why.  Asked
+// when a listing found nothing, to tell "no USB access" from "no board found", which the
+// exports cannot tell apart (a count of 0 is a count of 0).  Each native backend answers it.
+struct UsbAccess {
+    enum class State {
+        kAvailable,    // the USB devices can be listed (whether or not a board is among them)
+        kNotBuiltIn,   // this build has no way to reach USB devices
+        kUnavailable,  // the system gives this program no USB access
+    };
+    State state = State::kAvailable;
+    std::string reason;  // why not, in a few words for a person
+};
+UsbAccess nativeUsbAccess();
 
 // Installs a backend for one scope and restores the previous one after.
 class ScopedBackend {
