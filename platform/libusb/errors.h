@@ -10,8 +10,6 @@ namespace tarvex::platform::libusb {
 // Win32 codes this backend gives besides those of the seam.
 constexpr std::uint32_t kErrorInvalidFunction = 1;
 constexpr std::uint32_t kErrorPathNotFound = 3;
-constexpr std::uint32_t kErrorSemTimeout = 121;
-constexpr std::uint32_t kErrorBusy = 170;
 constexpr std::uint32_t kErrorInvalidUserBuffer = 1784;
 
 // A failed libusb call.  LIBUSB_ERROR_PIPE (the device stalled) reads as ERROR_GEN_FAILURE, as

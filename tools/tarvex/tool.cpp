@@ -5,6 +5,7 @@
 #include "demo.h"
 #include "errors.h"
 #include "progress.h"
+#include "session.h"
 #include "tarvex.h"
 #include "values.h"
 
@@ -133,6 +134,7 @@ int Tool::run(int argc, char** argv) {
     try {
         std::unique_ptr<Demo> demo;
         if (options_.demo) demo = std::make_unique<Demo>(options_.demoConfig);
+        setReachesRealBoards(!options_.demo);
         installInterruptHandler();
         keepResultsApart();
         action->second(*this);
