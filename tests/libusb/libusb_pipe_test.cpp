@@ -207,6 +207,7 @@ TEST_P(LibusbReadFailure, TheReadFailsAndTheNextOneGetsTheBoardsReply) {
     EmulatedUsbDevice& board = plugBoard();
     openBoth();
     board.failNextRead(GetParam().status);
+    board.queueReply({9, 9});
     StdoutCapture output;
     EXPECT_EQ(MPUSBRead(in, reply, 64, &count, 250), 0u);
     EXPECT_EQ(output.take(), "Error: " + std::to_string(GetParam().error));

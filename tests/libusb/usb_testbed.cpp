@@ -380,11 +380,6 @@ EmulatedUsbDevice::Outcome EmulatedUsbDevice::submit(usbdevfs_urb* urb) {
             complete(urb, -EPIPE, 0);
             return {0, 0};
         }
-        if (int status = std::exchange(failNextRead_, 0)) {
-            toggleOutOfStep_ = true;
-            complete(urb, status, 0);
-            return {0, 0};
-        }
         waitingReads_.push_back(urb);
         answerReads();
         return {0, 0};
@@ -447,6 +442,13 @@ void EmulatedUsbDevice::answerReads() {
         }
         usbdevfs_urb* urb = waitingReads_.front();
         waitingReads_.pop_front();
+        if (int status = std::exchange(failNextRead_, 0)) {
+            // The reply is garbled on the wire; the board takes it for delivered.
+            replies_.pop_front();
+            toggleOutOfStep_ = true;
+            complete(urb, status, 0);
+            continue;
+        }
         fillRead(urb);
     }
 }

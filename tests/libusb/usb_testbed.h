@@ -96,9 +96,10 @@ public:
     // ---- behaviour ----
     // The next request on endpoint 1 IN is stalled; the endpoint stays halted until cleared.
     void stallNextRead();
-    // The next request on endpoint 1 IN ends with `status` (-EPROTO: a transaction error,
-    // -EOVERFLOW: the device babbled), and the endpoint's data toggle is out of step: the first
-    // reply after it is lost unless the host clears the endpoint's halt first.
+    // The next reply on endpoint 1 IN is garbled: the request it answers ends with `status`
+    // (-EPROTO: a transaction error, -EOVERFLOW: the device babbled), and the endpoint's data
+    // toggle is out of step: the first reply after it is lost unless the host clears the
+    // endpoint's halt first.
     void failNextRead(int status);
     // The link to the device is lost before the kernel notices the unplug: requests in flight
     // and every later one end with -EPROTO, control requests included.
