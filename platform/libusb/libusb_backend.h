@@ -14,9 +14,7 @@
 //
 // A board is listed whatever its permissions; opening it needs write access to its node under
 // /dev/bus/usb (without it, the open fails with ERROR_ACCESS_DENIED).  For users other than root,
-// a udev rule such as this one line, in /etc/udev/rules.d/70-tarvex.rules, grants it:
-//   SUBSYSTEM=="usb", ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="0030", MODE="0660",
-//   GROUP="plugdev", TAG+="uaccess"
+// the udev rule packaging/udev/70-tarvex.rules grants it (see docs/real-boards.md).
 #pragma once
 
 #include <atomic>
