@@ -47,9 +47,11 @@ std::string HandleNames::name(const void* handle) const {
     if (handle == nullptr) return "null";
     if (handle == platform::invalidHandle()) return "invalid";
     const auto value = reinterpret_cast<std::uintptr_t>(handle);
-    if (auto it = ids_.find(value); it != ids_.end()) return "h" + std::to_string(it->second);
     char text[32];
-    std::snprintf(text, sizeof text, "raw:0x%llx", static_cast<unsigned long long>(value));
+    if (auto it = ids_.find(value); it != ids_.end())
+        std::snprintf(text, sizeof text, "h%lu", static_cast<unsigned long>(it->second));
+    else
+        std::snprintf(text, sizeof text, "raw:0x%llx", static_cast<unsigned long long>(value));
     return text;
 }
 
