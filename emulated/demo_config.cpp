@@ -42,6 +42,9 @@ constexpr DemoOptionInfo kOptions[] = {
      "0 or 1"},
     {"fault", "fault", "FAULT", "a fault every request to every board shows",
      "none, no-reply, short-reply, unplug or busy"},
+    {"replay", "replay", "FILE",
+     "recording to replay instead of the boards (made with tarvex --record)",
+     "the path of a recording made with tarvex --record, like session.jsonl"},
 };
 
 const DemoOptionInfo* find(std::string_view key) {
@@ -153,6 +156,11 @@ bool set(DemoConfig& c, std::string_view key, std::string_view value) {
     if (key == "trace") {
         if (value != "0" && value != "1") return false;
         c.trace = value == "1";
+        return true;
+    }
+    if (key == "replay") {
+        if (value.empty()) return false;
+        c.replay = std::string(value);
         return true;
     }
     if (key == "fault") {

@@ -36,6 +36,9 @@ struct DemoConfig {
     // A fault every request to every board shows, for trying a host program's error handling:
     // none, no-reply, short-reply, unplug, busy (another program holds the board's pipe).
     std::string fault = "none";
+    // A recording (made with tarvex --record) that answers the library instead of the boards;
+    // empty: none.
+    std::string replay;
 
     // The devices to plug, in member-index order.
     std::vector<DemoDevice> deviceList() const;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/driver.h"
+#include "record/replayer.h"
 
 namespace tarvex::emulated {
 namespace {
@@ -48,6 +49,10 @@ void trace(Board& board, std::size_t position) {
 }  // namespace
 
 DemoWorld::DemoWorld(const DemoConfig& config) : world_(config.clock) {
+    if (!config.replay.empty()) {
+        replayer_ = std::make_unique<record::Replayer>(config.replay);
+        return;  // the recording answers for whatever was plugged when it was made
+    }
     for (const DemoDevice device : config.deviceList()) {
         if (device == DemoDevice::kOther) {
             world_.plugDevice(driver::kBoardVendorId, kOtherProductId);
@@ -59,6 +64,13 @@ DemoWorld::DemoWorld(const DemoConfig& config) : world_(config.clock) {
         if (config.fault == "busy") holdPipe(world_, board);
         if (config.trace) trace(board, world_.interfaceCount() - 1);
     }
+}
+
+DemoWorld::~DemoWorld() = default;
+
+platform::Backend& DemoWorld::backend() {
+    if (replayer_) return *replayer_;
+    return world_;
 }
 
 }  // namespace tarvex::emulated

@@ -95,4 +95,8 @@ Backend& nativeBackend() {
     return instance;
 }
 
+UsbAccess nativeUsbAccess() {
+    return {UsbAccess::State::kNotBuiltIn, "this build was made without libusb-1.0"};
+}
+
 }  // namespace tarvex::platform

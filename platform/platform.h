@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tarvex::platform {
 
@@ -27,7 +28,9 @@ constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorHandleEof = 38;
 constexpr std::uint32_t kErrorNotSupported = 50;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorSemTimeout = 121;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorBusy = 170;
 constexpr std::uint32_t kErrorMoreData = 234;
 constexpr std::uint32_t kErrorNoMoreItems = 259;
 constexpr std::uint32_t kErrorOperationAborted = 995;
@@ -164,6 +167,20 @@ void install(Backend* b);
 
 // The backend this build ships with: Win32 on Windows; elsewhere the best one built in.
 Backend& nativeBackend();
+
+// Whether the native backend reaches the system's USB devices at all, and if not, why.  Asked
+// when a listing found nothing, to tell "no USB access" from "no board found", which the
+// exports cannot tell apart (a count of 0 is a count of 0).  Each native backend answers it.
+struct UsbAccess {
+    enum class State {
+        kAvailable,    // the USB devices can be listed (whether or not a board is among them)
+        kNotBuiltIn,   // this build has no way to reach USB devices
+        kUnavailable,  // the system gives this program no USB access
+    };
+    State state = State::kAvailable;
+    std::string reason;  // why not, in a few words for a person
+};
+UsbAccess nativeUsbAccess();
 
 // Installs a backend for one scope and restores the previous one after.
 class ScopedBackend {

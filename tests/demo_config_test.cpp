@@ -11,7 +11,8 @@ namespace {
 TEST(DemoConfig, TheExampleSetsEveryOptionItNames) {
     const auto result = parseDemoConfig(
         "boards=2,other=1,data-rate=2.5G,sample-rate=99M,noise=18,jitter=8p,rise=240p,"
-        "levels=700:3400,pattern=clock,clock=virtual,seed=7,trace=1,fault=no-reply");
+        "levels=700:3400,pattern=clock,clock=virtual,seed=7,trace=1,fault=no-reply,"
+        "replay=board session.jsonl");
     ASSERT_FALSE(result.error) << result.error->option;
     const DemoConfig& c = result.config;
     EXPECT_EQ(c.deviceList(),
@@ -29,6 +30,7 @@ TEST(DemoConfig, TheExampleSetsEveryOptionItNames) {
     EXPECT_EQ(c.clock, ClockMode::kVirtual);
     EXPECT_TRUE(c.trace);
     EXPECT_EQ(c.fault, "no-reply");
+    EXPECT_EQ(c.replay, "board session.jsonl");
 }
 
 TEST(DemoConfig, BlankTextGivesOneBoardInRealTimeAndExplicitDevicesKeepTheirOrder) {
@@ -65,6 +67,7 @@ TEST(DemoConfig, ARefusalNamesTheOptionAndWhatItTakesAndChangesNothing) {
         {"seed=0x10", "seed", "a whole number"},
         {"devices=board+printer", "devices", "board, other or none"},
         {"fault=melt", "fault", "none, no-reply"},
+        {"replay= ", "replay", "the path of a recording"},
         {"colour=red", "colour", "one of the options boards, other"},
         {"boards", "boards", "key=value"},
     };

@@ -18,9 +18,25 @@ if(TARGET PkgConfig::TARVEX_LIBUSB)
       libusb/libusb_overlapped_test.cpp
       libusb/libusb_control_test.cpp
       libusb/libusb_library_test.cpp
+      libusb/libusb_record_test.cpp
     )
+    target_link_libraries(tarvex_libusb_tests PRIVATE PkgConfig::TARVEX_UMOCKDEV tarvex_record)
+    # The tool itself on the emulated kernel devices (in a child process, which inherits the
+    # redirection), where the tool is built.
+    if(TARGET tarvex_cli)
+      find_package(nlohmann_json 3 REQUIRED)
+      tarvex_test(tarvex_libusb_tool_tests
+        libusb/usb_testbed.cpp
+        libusb/libusb_tool_test.cpp
+        cli/tool_runner.cpp
+      )
+      target_link_libraries(tarvex_libusb_tool_tests PRIVATE PkgConfig::TARVEX_UMOCKDEV
+                            GTest::gmock nlohmann_json::nlohmann_json)
+      target_compile_definitions(tarvex_libusb_tool_tests PRIVATE
+                                 TARVEX_TOOL="$<TARGET_FILE:tarvex_cli>")
+      add_dependencies(tarvex_libusb_tool_tests tarvex_cli)
+    endif()
     unset(CMAKE_CROSSCOMPILING_EMULATOR)
-    target_link_libraries(tarvex_libusb_tests PRIVATE PkgConfig::TARVEX_UMOCKDEV)
   else()
     message(STATUS "libusb backend tests: not built (umockdev not found)")
   endif()

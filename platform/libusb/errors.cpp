@@ -35,6 +35,13 @@ std::uint32_t win32FromLibusb(int error) {
     }
 }
 
+std::uint32_t win32FromClaim(int error) {
+    if (error == LIBUSB_ERROR_BUSY) return kErrorSharingViolation;
+    if (error == LIBUSB_ERROR_NO_DEVICE || error == LIBUSB_ERROR_NOT_FOUND)
+        return kErrorFileNotFound;
+    return win32FromLibusb(error);
+}
+
 std::uint32_t win32FromTransferStatus(libusb_transfer_status status) {
     switch (status) {
         case LIBUSB_TRANSFER_COMPLETED:

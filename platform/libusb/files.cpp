@@ -120,10 +120,7 @@ std::uint32_t LibusbBackend::acquireDataPipes(Device& device) {
     std::lock_guard lock(device.claimMutex);
     if (device.pipeHandles == 0) {
         int result = libusb_claim_interface(device.handle, kDataInterface);
-        if (result == LIBUSB_ERROR_BUSY) return kErrorSharingViolation;  // another program has it
-        if (result == LIBUSB_ERROR_NO_DEVICE || result == LIBUSB_ERROR_NOT_FOUND)
-            return kErrorFileNotFound;
-        if (result != LIBUSB_SUCCESS) return win32FromLibusb(result);
+        if (result != LIBUSB_SUCCESS) return win32FromClaim(result);
         device.claimed = true;
     }
     ++device.pipeHandles;

@@ -2,9 +2,12 @@
 // last-error code, sleep and the message box.
 #include "platform/libusb/libusb_backend.h"
 
+#include <sys/stat.h>
+#include <sys/time.h>
+
 #include <algorithm>
 #include <cstdio>
-#include <sys/time.h>
+#include <string>
 
 namespace tarvex::platform::libusb {
 namespace {
@@ -60,7 +63,8 @@ libusb_context* LibusbBackend::context() {
         // Left unstarted when it fails (no usbfs: no USB on this machine); the next call tries
         // again, so a bus that appears later is found.
         libusb_context* started = nullptr;
-        if (libusb_init(&started) == LIBUSB_SUCCESS) context_.store(started);
+        startError_ = libusb_init(&started);
+        if (startError_ == LIBUSB_SUCCESS) context_.store(started);
     }
     return context_.load();
 }
@@ -148,6 +152,31 @@ std::uint32_t LibusbBackend::waitForSingleObject(Handle object, std::uint32_t ti
     }
 }
 
+// ---- access to USB at all ----
+
+UsbAccess LibusbBackend::usbAccess() {
+    using State = UsbAccess::State;
+    if (!context()) {
+        std::lock_guard lock(contextMutex_);
+        return {State::kUnavailable,
+                std::string("libusb could not start (") + libusb_strerror(startError_) + ")"};
+    }
+    libusb_device** list = nullptr;
+    ssize_t count = libusb_get_device_list(startedContext(), &list);
+    if (count < 0)
+        return {State::kUnavailable, std::string("libusb could not list the USB devices (") +
+                                         libusb_strerror(static_cast<int>(count)) + ")"};
+    libusb_free_device_list(list, 1);
+    // Every machine with USB has at least its controllers' root hubs.
+    if (count == 0)
+        return {State::kUnavailable, "no USB device is visible, not even a USB controller"};
+    struct stat nodes {};
+    if (stat("/dev/bus/usb", &nodes) != 0 || !S_ISDIR(nodes.st_mode))
+        return {State::kUnavailable,
+                "USB devices are listed, but /dev/bus/usb, where they are opened, is missing"};
+    return {};
+}
+
 // ---- the rest of the platform ----
 
 void LibusbBackend::sleep(std::uint32_t ms) {
@@ -167,6 +196,10 @@ namespace tarvex::platform {
 Backend& nativeBackend() {
     static libusb::LibusbBackend instance;
     return instance;
+}
+
+UsbAccess nativeUsbAccess() {
+    return static_cast<libusb::LibusbBackend&>(nativeBackend()).usbAccess();
 }
 
 }  // namespace tarvex::platform

@@ -14,9 +14,7 @@
 //
 // A board is listed whatever its permissions; opening it needs write access to its node under
 // /dev/bus/usb (without it, the open fails with ERROR_ACCESS_DENIED).  For users other than root,
-// a udev rule such as this one line, in /etc/udev/rules.d/70-tarvex.rules, grants it:
-//   SUBSYSTEM=="usb", ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="0030", MODE="0660",
-//   GROUP="plugdev", TAG+="uaccess"
+// the udev rule packaging/udev/70-tarvex.rules grants it (see docs/real-boards.md).
 #pragma once
 
 #include <atomic>
@@ -87,6 +85,9 @@ public:
     void sleep(std::uint32_t ms) override;
     int messageBox(const char* text, const char* caption, std::uint32_t style) override;
 
+    // Whether libusb starts and sees the system's USB devices, and can open them.
+    UsbAccess usbAccess();
+
 private:
     struct Event {
         bool manualReset;
@@ -102,9 +103,11 @@ private:
         std::mutex claimMutex;  // orders claims, releases and configuration changes
         int pipeHandles = 0;
         bool claimed = false;
-        // Set when a request on the endpoint ended in a stall; the next request clears it.
-        std::atomic<bool> inHalted{false};
-        std::atomic<bool> outHalted{false};
+        // Set when a request on the endpoint ended in a stall, an overflow or a transaction
+        // error; the next request on it clears the endpoint's halt first, which also puts the
+        // data toggles of host and device back in step.
+        std::atomic<bool> clearInFirst{false};
+        std::atomic<bool> clearOutFirst{false};
     };
 
     struct Request;
@@ -128,6 +131,11 @@ private:
         std::uint64_t serial;
         libusb_transfer* transfer;
         unsigned char endpoint;
+        // A read takes whole packets into `packets`; the caller's buffer gets at most the
+        // `length` bytes it asked for.
+        std::vector<unsigned char> packets;
+        unsigned char* buffer = nullptr;
+        std::uint32_t length = 0;
     };
 
     struct Snapshot {
@@ -186,6 +194,8 @@ private:
     static void LIBUSB_CALL onTransferEnded(libusb_transfer* transfer);
     void finish(Request* request);
     bool isPending(const File& file, const Overlapped* overlapped) const;
+    // Whether the device still answers a standard request on its control pipe.
+    bool stillPresent(Device& device);
     bool completeAtOnce(Overlapped* overlapped, std::uint32_t count, std::uint32_t* returned);
     bool getDescriptor(File& file, const void* in, std::uint32_t inSize, void* out,
                        std::uint32_t outSize, std::uint32_t* returned, Overlapped* overlapped);
@@ -194,6 +204,7 @@ private:
 
     std::mutex contextMutex_;
     std::atomic<libusb_context*> context_{nullptr};
+    int startError_ = LIBUSB_SUCCESS;  // of the last attempt to start libusb
 
     // Guards the handle table, the requests and the events.  Never held while libusb handles
     // events or closes a device: transfer callbacks take it.

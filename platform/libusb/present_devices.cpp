@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/driver.h"
+
 namespace tarvex::platform::libusb {
 namespace {
 
@@ -17,14 +19,19 @@ std::optional<DataPipes> dataPipesIn(const libusb_config_descriptor& config) {
         const libusb_interface_descriptor& setting = interface.altsetting[0];
         if (setting.bInterfaceNumber != kDataInterface) continue;
         std::optional<unsigned char> in, out;
+        std::uint16_t inPacketSize = 0;
         for (int e = 0; e < setting.bNumEndpoints; ++e) {
             const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
             if (!isDataPipeType(endpoint.bmAttributes)) continue;
             unsigned char type = endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK;
-            if (endpoint.bEndpointAddress == kDataInEndpoint) in = type;
+            if (endpoint.bEndpointAddress == kDataInEndpoint) {
+                in = type;
+                inPacketSize = endpoint.wMaxPacketSize & 0x7FF;  // bits 11-12: extra transactions
+            }
             if (endpoint.bEndpointAddress == kDataOutEndpoint) out = type;
         }
-        if (in && out) return DataPipes{*in, *out};
+        // A packet size of 0 is a broken descriptor; a full-speed packet is then the safe guess.
+        if (in && out) return DataPipes{*in, *out, inPacketSize ? inPacketSize : std::uint16_t{64}};
     }
     return std::nullopt;
 }
@@ -60,7 +67,7 @@ PresentDevices::PresentDevices(libusb_context* context) {
         libusb_device_descriptor descriptor;
         std::optional<Location> location = locationOf(device);
         if (!location || libusb_get_device_descriptor(device, &descriptor) != 0 ||
-            !dataPipesOf(device))
+            descriptor.idVendor != driver::kBoardVendorId || !dataPipesOf(device))
             continue;
         InterfaceId id{descriptor.idVendor, descriptor.idProduct, std::move(*location)};
         devices_.push_back({std::move(id), libusb_ref_device(device)});

@@ -2,6 +2,7 @@
 // outcome, wait and cancel of a request.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "platform/libusb/errors.h"
 #include "platform/libusb/libusb_backend.h"
@@ -16,6 +17,13 @@ constexpr unsigned kControlTimeoutMs = 5000;
 
 // bmRequestType of a standard request to the device with data to the host.
 constexpr std::uint8_t kStandardDeviceIn = 0x80;
+
+// usbfs refuses a control request with more data than this.  No descriptor is longer (the
+// longest a configuration descriptor can say of itself is 65535, but no real one comes near).
+constexpr std::uint32_t kControlDataLimit = 4096;
+
+// How long a device has to answer the request that tells whether it is still there.
+constexpr unsigned kPresenceTimeoutMs = 250;
 
 // The access a control code demands of the handle, from its access bits.
 bool accessAllows(std::uint32_t code, bool canRead, bool canWrite) {
@@ -90,18 +98,33 @@ bool LibusbBackend::startTransfer(Handle file, Direction direction, void* buffer
 
     Device& device = *found->device;
     unsigned char endpoint = in ? kDataInEndpoint : kDataOutEndpoint;
-    // A stall leaves the endpoint halted until it is cleared; clearing it before the next
-    // request keeps one stall from failing every request after it.
-    if ((in ? device.inHalted : device.outHalted).exchange(false))
+    // A stall leaves the endpoint halted until it is cleared; an overflow or a transaction error
+    // can leave the data toggles of host and device out of step, so that the next packet is
+    // dropped as a repeat.  Clearing the halt before the next request mends both.
+    if ((in ? device.clearInFirst : device.clearOutFirst).exchange(false))
         libusb_clear_halt(device.handle, endpoint);
 
     libusb_transfer* transfer = libusb_alloc_transfer(0);
     if (!transfer) return fail(kErrorNotEnoughMemory);
     auto* request =
         new Request{this, found.get(), overlapped, overlapped->event, std::this_thread::get_id(),
-                    0,    transfer,    endpoint};
+                    0,    transfer,    endpoint, {}, nullptr, 0};
     auto* bytes = static_cast<unsigned char*>(buffer);
     int size = static_cast<int>(length);
+    if (in) {
+        // The device sends whole packets, and a board may pad a 3-byte reply to a full one: a
+        // read of fewer bytes than the packet would end in an overflow.  So the read takes whole
+        // packets, and the caller gets the bytes it asked for, as from the Windows driver.
+        std::uint64_t packet = device.pipes.inPacketSize;
+        std::uint64_t whole = (std::uint64_t{length} + packet - 1) / packet * packet;
+        if (whole <= INT_MAX) {
+            request->packets.resize(static_cast<std::size_t>(whole));
+            request->buffer = bytes;
+            request->length = length;
+            bytes = request->packets.data();
+            size = static_cast<int>(whole);
+        }
+    }
     unsigned char type = in ? device.pipes.inType : device.pipes.outType;
     if (type == LIBUSB_TRANSFER_TYPE_INTERRUPT)
         libusb_fill_interrupt_transfer(transfer, device.handle, endpoint, bytes, size,
@@ -145,15 +168,23 @@ void LIBUSB_CALL LibusbBackend::onTransferEnded(libusb_transfer* transfer) {
 void LibusbBackend::finish(Request* request) {
     libusb_transfer* transfer = request->transfer;
     std::uint32_t error = win32FromTransferStatus(transfer->status);
+    auto moved = static_cast<std::uint32_t>(std::max(transfer->actual_length, 0));
+    if (request->buffer) {
+        moved = std::min(moved, request->length);
+        if (moved > 0) std::memcpy(request->buffer, request->packets.data(), moved);
+    }
     {
         std::lock_guard lock(mutex_);
         File& file = *request->file;
-        if (transfer->status == LIBUSB_TRANSFER_STALL)
-            (request->endpoint == kDataInEndpoint ? file.device->inHalted
-                                                  : file.device->outHalted) = true;
+        if (transfer->status == LIBUSB_TRANSFER_STALL ||
+            transfer->status == LIBUSB_TRANSFER_OVERFLOW ||
+            transfer->status == LIBUSB_TRANSFER_ERROR)
+            (request->endpoint == kDataInEndpoint ? file.device->clearInFirst
+                                                  : file.device->clearOutFirst) = true;
         Overlapped& overlapped = *request->overlapped;
-        overlapped.internalHigh = static_cast<std::uintptr_t>(std::max(transfer->actual_length, 0));
-        overlapped.internal = ntStatusFromWin32(error);
+        overlapped.internalHigh = moved;
+        overlapped.internal = transfer->status == LIBUSB_TRANSFER_ERROR ? kStatusTransactionError
+                                                                        : ntStatusFromWin32(error);
         signal(request->event);
         std::erase(file.pending, request);
     }
@@ -181,11 +212,34 @@ bool LibusbBackend::getOverlappedResult(Handle file, Overlapped* overlapped, std
         if (!wait) return fail(kErrorIoIncomplete);
         waitUntil([&] { return !isPending(*found, overlapped); });
     }
+    bool askDevice = false;
+    {
+        std::lock_guard lock(mutex_);
+        askDevice = overlapped->internal == kStatusTransactionError;
+    }
+    if (askDevice) {
+        // Pulled out in the middle of a transfer, a device usually ends it with a transaction
+        // error before the kernel notices that it has gone.  One that no longer answers on its
+        // control pipe is reported gone, as Windows reports it.
+        std::uint32_t error =
+            stillPresent(*found->device) ? kErrorGenFailure : kErrorDeviceNotConnected;
+        std::lock_guard lock(mutex_);
+        if (overlapped->internal == kStatusTransactionError)
+            overlapped->internal = ntStatusFromWin32(error);
+    }
     std::lock_guard lock(mutex_);
     if (overlapped->internal == kStatusPending) return fail(kErrorIoIncomplete);
     if (count) *count = static_cast<std::uint32_t>(overlapped->internalHigh);
     std::uint32_t error = win32FromNtStatus(overlapped->internal);
     return error == kErrorSuccess ? true : fail(error);
+}
+
+bool LibusbBackend::stillPresent(Device& device) {
+    unsigned char status[2];
+    int result =
+        libusb_control_transfer(device.handle, kStandardDeviceIn, LIBUSB_REQUEST_GET_STATUS, 0, 0,
+                                status, sizeof status, kPresenceTimeoutMs);
+    return result >= 0 || result == LIBUSB_ERROR_PIPE;  // a stall is an answer too
 }
 
 // Cancels the requests the calling thread started on the handle, as Windows' CancelIo does, and
@@ -233,7 +287,8 @@ bool LibusbBackend::completeAtOnce(Overlapped* overlapped, std::uint32_t count,
 }
 
 // Input: descriptor type, index, language id (little-endian).  A GET_DESCRIPTOR request to the
-// device for up to the output size; the device's answer, however long, is the result.
+// device for up to the output size, or up to the most usbfs takes; the device's answer, however
+// long, is the result.
 bool LibusbBackend::getDescriptor(File& file, const void* in, std::uint32_t inSize, void* out,
                                   std::uint32_t outSize, std::uint32_t* returned,
                                   Overlapped* overlapped) {
@@ -243,7 +298,7 @@ bool LibusbBackend::getDescriptor(File& file, const void* in, std::uint32_t inSi
     const auto* param = static_cast<const std::uint8_t*>(in);
     auto value = static_cast<std::uint16_t>(param[0] << 8 | param[1]);
     auto language = static_cast<std::uint16_t>(param[2] | param[3] << 8);
-    auto length = static_cast<std::uint16_t>(std::min<std::uint32_t>(outSize, 0xFFFF));
+    auto length = static_cast<std::uint16_t>(std::min(outSize, kControlDataLimit));
     int result = libusb_control_transfer(
         file.device->handle, kStandardDeviceIn, LIBUSB_REQUEST_GET_DESCRIPTOR, value, language,
         static_cast<unsigned char*>(out), length, kControlTimeoutMs);
@@ -252,8 +307,9 @@ bool LibusbBackend::getDescriptor(File& file, const void* in, std::uint32_t inSi
 }
 
 // Input byte 0: the configuration value.  The kernel refuses to change the configuration while
-// an interface is claimed, so the data interface is released around the change and claimed
-// again for the pipes still open.  Nothing is written to the output.
+// any interface is claimed, by this program or by a kernel driver, so the data interface is
+// released around the change (without handing it back to a kernel driver) and claimed again for
+// the pipes still open.  Nothing is written to the output.
 bool LibusbBackend::setConfiguration(File& file, const void* in, std::uint32_t inSize,
                                      std::uint32_t* returned, Overlapped* overlapped) {
     if (returned) *returned = 0;
@@ -261,19 +317,27 @@ bool LibusbBackend::setConfiguration(File& file, const void* in, std::uint32_t i
     int value = static_cast<const std::uint8_t*>(in)[0];
     Device& device = *file.device;
     int result = LIBUSB_SUCCESS;
+    int claim = LIBUSB_SUCCESS;
     {
         std::lock_guard lock(device.claimMutex);
         if (device.claimed) {
+            libusb_set_auto_detach_kernel_driver(device.handle, 0);
             libusb_release_interface(device.handle, kDataInterface);
+            libusb_set_auto_detach_kernel_driver(device.handle, 1);
             device.claimed = false;
         }
         result = libusb_set_configuration(device.handle, value);
-        if (device.pipeHandles > 0)
-            device.claimed =
-                libusb_claim_interface(device.handle, kDataInterface) == LIBUSB_SUCCESS;
+        // The kernel binds its drivers to the interfaces of the configuration it sets; the
+        // claim detaches the one on the data interface again.
+        if (device.pipeHandles > 0) {
+            claim = libusb_claim_interface(device.handle, kDataInterface);
+            device.claimed = claim == LIBUSB_SUCCESS;
+        }
     }
     if (result == LIBUSB_ERROR_NOT_FOUND) return fail(kErrorInvalidParameter);  // no such value
     if (result != LIBUSB_SUCCESS) return fail(win32FromLibusb(result));
+    // The pipes still open are of no use without the interface.
+    if (claim != LIBUSB_SUCCESS) return fail(win32FromClaim(claim));
     return completeAtOnce(overlapped, 0, returned);
 }
 

@@ -173,4 +173,7 @@ Backend& nativeBackend() {
     return instance;
 }
 
+// The device installation functions answer on every Windows: no board is no board.
+UsbAccess nativeUsbAccess() { return {}; }
+
 }  // namespace tarvex::platform

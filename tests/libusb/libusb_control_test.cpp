@@ -114,6 +114,64 @@ TEST_F(LibusbControl, SettingTheConfigurationWithThePipesOpenReleasesAndClaimsAg
     EXPECT_EQ(buffer[0], 0xAC);
 }
 
+// usbfs takes at most 4096 bytes of data in a control request; a host program may well pass a
+// larger buffer, which Windows takes.  No descriptor is that long.
+TEST_F(LibusbControl, ADescriptorReadIntoABufferLargerThanUsbfsTakesAsksFor4096Bytes) {
+    TARVEX_HANDLE in = open(PIPE_READ);
+    std::vector<std::uint8_t> large(8000);
+    StdoutCapture output;
+    EXPECT_EQ(MPUSBGetConfigurationDescriptor(in, 1, large.data(), 8000, &length), 1u);
+    EXPECT_EQ(output.take(), "");
+    const Bytes whole = board->configurationDescriptor();
+    EXPECT_EQ(length, whole.size());
+    EXPECT_EQ(Bytes(large.begin(), large.begin() + length), whole);
+    const std::vector<SetupPacket> requests = board->controlRequests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().length, 4096);
+}
+
+// Releasing the interface would let a kernel driver bound to it attach again, and the kernel then
+// refuses the change.  So the driver stays detached, also from the interface of the new
+// configuration, to which the kernel binds it.
+TEST_F(LibusbTest, SettingTheConfigurationKeepsTheKernelDriverOffTheDataInterface) {
+    DeviceSpec spec;
+    spec.kernelDriver = "usbtest";
+    spec.firmware = alwaysAnswering({0xAC});
+    EmulatedUsbDevice& board = testbed().plug(std::move(spec));
+    TARVEX_HANDLE out = openPipe(0, PIPE_WRITE);
+    TARVEX_HANDLE in = openPipe(0, PIPE_READ);
+    ASSERT_NE(out, TARVEX_INVALID_HANDLE);
+    ASSERT_NE(in, TARVEX_INVALID_HANDLE);
+
+    EXPECT_EQ(MPUSBSetConfiguration(out, 1), 1u);
+    EXPECT_EQ(board.configurationsSet(), std::vector<unsigned>{1});
+    EXPECT_TRUE(board.interfaceClaimed());
+    EXPECT_EQ(board.boundDriver(), "");
+    EXPECT_EQ(board.driverAttaches(), 0);
+
+    const Bytes packet = commandPacket(0xF0, 1, 3);
+    std::uint8_t reply[1] = {};
+    std::uint32_t count = 0;
+    EXPECT_EQ(MPUSBWrite(out, packet.data(), 64, &count, 250), 1u);
+    EXPECT_EQ(MPUSBRead(in, reply, 1, &count, 250), 1u);
+    EXPECT_EQ(reply[0], 0xAC);
+    EXPECT_EQ(MPUSBClose(out), 1);
+    EXPECT_EQ(MPUSBClose(in), 1);
+    EXPECT_EQ(board.boundDriver(), "usbtest");  // given back when the board is let go
+}
+
+TEST_F(LibusbControl, AClaimThatFailsAfterTheConfigurationChangeIsReported) {
+    TARVEX_HANDLE out = open(PIPE_WRITE);
+    // Another program takes the interface while it is released for the change.
+    board->setHeldElsewhere(true);
+    StdoutCapture output;
+    EXPECT_EQ(MPUSBSetConfiguration(out, 1), 0u);
+    EXPECT_EQ(output.take(), "Set configuration error: 32");
+    EXPECT_EQ(lastError(), platform::kErrorSharingViolation);
+    EXPECT_EQ(board->configurationsSet(), std::vector<unsigned>{1});
+    EXPECT_FALSE(board->interfaceClaimed());
+}
+
 TEST_F(LibusbControl, TheBareInterfaceSetsTheConfigurationWithoutAClaim) {
     TARVEX_HANDLE bare = open(PIPE_WRITE, nullptr);
     EXPECT_EQ(MPUSBSetConfiguration(bare, 1), 1u);

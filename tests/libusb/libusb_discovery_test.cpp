@@ -31,41 +31,58 @@ TEST_F(LibusbDiscovery, TheNativeBackendOfThisBuildIsTheLibusbOne) {
     EXPECT_EQ(&os(), &platform::nativeBackend());
 }
 
-TEST_F(LibusbDiscovery, ListsTheDevicesWithTheDataPipesByBusAndPortPath) {
-    testbed().plug(
-        {.vendorId = 0x046D, .productId = 0xC31C, .location = "1-1", .dataPipes = false});
-    testbed().plug({.vendorId = 0x05E3, .productId = 0x0608, .location = "1-4", .hub = true});
-    plugOther("1-4.2");  // behind the hub
+DeviceSpec deviceOf(std::uint16_t vendorId, std::uint16_t productId, std::string location) {
+    DeviceSpec spec;
+    spec.vendorId = vendorId;
+    spec.productId = productId;
+    spec.location = std::move(location);
+    return spec;
+}
+
+// The devices the board vendor's driver would serve: the vendor's, with the data pipes.
+TEST_F(LibusbDiscovery, ListsTheBoardVendorsDevicesWithTheDataPipesByBusAndPortPath) {
+    DeviceSpec keyboard = deviceOf(0x046D, 0xC31C, "1-5");
+    keyboard.dataPipes = false;
+    testbed().plug(std::move(keyboard));
+    DeviceSpec hub = deviceOf(0x05E3, 0x0608, "1-4");
+    hub.hub = true;
+    testbed().plug(std::move(hub));
+    // A USB-serial adapter of another vendor on the same kind of pipes, ahead of the board.
+    plugOther("1-1");
+    testbed().plug(deviceOf(0x04D8, 0x000C, "1-4.2"));  // another gadget of the vendor
+    DeviceSpec noPipes = deviceOf(0x04D8, 0x000B, "1-3");
+    noPipes.dataPipes = false;
+    testbed().plug(std::move(noPipes));
     plugBoard(nullptr, "1-2");
 
     EXPECT_EQ(interfacePaths(),
               (std::vector<std::string>{"\\\\?\\usb#vid_04d8&pid_0030#1-2" + kClassSuffix,
-                                        "\\\\?\\usb#vid_1234&pid_abcd#1-4.2" + kClassSuffix}));
+                                        "\\\\?\\usb#vid_04d8&pid_000c#1-4.2" + kClassSuffix}));
     EXPECT_EQ(MPUSBGetDeviceCount(nullptr), 2u);
     EXPECT_EQ(MPUSBGetDeviceCount(kBoardVidPid.c_str()), 1u);
-    EXPECT_EQ(MPUSBGetDeviceCount("vid_1234&pid_abcd"), 1u);
+    EXPECT_EQ(MPUSBGetDeviceCount("vid_1234&pid_abcd"), 0u);
     EXPECT_EQ(u_GetDeviceCount(), 1);
 }
 
-TEST_F(LibusbDiscovery, AnotherVendorsDeviceTakesItsIndexAndFailsTheBoardsTest) {
+TEST_F(LibusbDiscovery, AnotherVendorsDeviceAheadOfTheBoardLeavesItAtIndexZero) {
     plugOther("1-1");
     plugBoard(nullptr, "1-3");
 
-    EXPECT_EQ(MPUSBGetDeviceCount(kBoardVidPid.c_str()), 1u);
-    TARVEX_HANDLE atOther = openPipe(0, PIPE_WRITE);
-    EXPECT_EQ(atOther, TARVEX_INVALID_HANDLE);
-    TARVEX_HANDLE atBoard = openPipe(1, PIPE_WRITE);
+    EXPECT_EQ(MPUSBGetDeviceCount(nullptr), 1u);
+    TARVEX_HANDLE atBoard = openPipe(0, PIPE_WRITE);
     ASSERT_NE(atBoard, TARVEX_INVALID_HANDLE);
     EXPECT_EQ(MPUSBClose(atBoard), 1);
+    EXPECT_EQ(OpenUSBPort(0), 1);
+    EXPECT_EQ(CloseUSBPort(0), 1);
 }
 
 TEST_F(LibusbDiscovery, EachInterfacesRegistryKeyNamesItsVendorAndProduct) {
-    plugOther("1-1");
+    testbed().plug(deviceOf(0x04D8, 0x000C, "1-1"));
     plugBoard(nullptr, "1-2");
 
     const std::vector<std::string> paths = interfacePaths();
     ASSERT_EQ(paths.size(), 2u);
-    const char* expected[] = {"vid_1234&pid_abcd", "vid_04d8&pid_0030"};
+    const char* expected[] = {"vid_04d8&pid_000c", "vid_04d8&pid_0030"};
     for (std::size_t i = 0; i < paths.size(); ++i) {
         SCOPED_TRACE(paths[i]);
         platform::RegKey key = nullptr;
@@ -184,6 +201,22 @@ TEST_F(LibusbDiscovery, WithNothingPluggedThereIsNoInterface) {
     EXPECT_EQ(MPUSBGetDeviceCount(nullptr), 0u);
     EXPECT_TRUE(interfacePaths().empty());
     EXPECT_EQ(openPipe(0, PIPE_READ), TARVEX_INVALID_HANDLE);
+}
+
+// A machine with USB has its controllers' root hubs at least; seeing nothing at all means no USB
+// access (a container without /dev/bus/usb), which is not the same as no board.
+TEST_F(LibusbDiscovery, SeeingNoUsbDeviceAtAllIsNoUsbAccessAndAnyDeviceIsAccess) {
+    const platform::UsbAccess none = platform::nativeUsbAccess();
+    EXPECT_EQ(none.state, platform::UsbAccess::State::kUnavailable);
+    EXPECT_EQ(none.reason, "no USB device is visible, not even a USB controller");
+
+    DeviceSpec hub = deviceOf(0x05E3, 0x0608, "1-1");
+    hub.hub = true;
+    testbed().plug(std::move(hub));
+    const platform::UsbAccess some = platform::nativeUsbAccess();
+    EXPECT_EQ(some.state, platform::UsbAccess::State::kAvailable);
+    EXPECT_EQ(some.reason, "");
+    EXPECT_EQ(MPUSBGetDeviceCount(nullptr), 0u);
 }
 
 }  // namespace

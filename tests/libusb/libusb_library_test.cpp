@@ -47,6 +47,30 @@ TEST_F(LibusbLibrary, PingPortAndAShortCaptureRunThroughTheWholeLibrary) {
     EXPECT_FALSE(board.interfaceClaimed());
 }
 
+// A firmware that sends every reply as a whole 64-byte packet: the get commands read 3 or 20
+// bytes of it.
+TEST_F(LibusbLibrary, GetCommandsPassAgainstABoardThatPadsItsReplies) {
+    DeviceSpec spec;
+    spec.firmware = emulated::makeDemoFirmware();
+    spec.padReplies = true;
+    testbed().plug(std::move(spec));
+    ASSERT_EQ(OpenUSBPort(0), 1);
+
+    std::uint8_t pong[20] = {};
+    EXPECT_EQ(u_Ping(0, pong), XFER_OK);
+    EXPECT_EQ(u_SetPort(0, 9, 0xBEEF), XFER_OK);
+    std::uint16_t value = 0;
+    EXPECT_EQ(u_GetPort(0, 9, &value), XFER_OK);
+    EXPECT_EQ(value, 0xBEEF);
+    std::uint8_t status[4] = {};
+    EXPECT_EQ(u_GetStatus(0, status), XFER_OK);
+    std::uint16_t samples[2 * SAMPLES_PER_PACKET] = {};
+    ScopeStats stats{};
+    EXPECT_EQ(u_GetScopeSamples(0, 2, samples, &stats), 1);
+    EXPECT_EQ(stats.okCount, 2);
+    EXPECT_EQ(stats.failCount, 0);
+}
+
 TEST_F(LibusbLibrary, ASilentBoardFailsTheExchangeAndLeavesThePortOpen) {
     EmulatedUsbDevice& board = plugBoard();
     ASSERT_EQ(openPort(0), 1);

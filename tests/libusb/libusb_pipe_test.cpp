@@ -2,6 +2,8 @@
 // packets and replies, time-outs, short and long replies, stalls, an unplug in the middle of a
 // read, and handles that are not open.
 #include <algorithm>
+#include <cerrno>
+#include <string>
 #include <thread>
 
 #include "libusb/libusb_fixture.h"
@@ -166,17 +168,59 @@ TEST_F(LibusbOpenPipes, AShortReplyCompletesTheReadWithItsCount) {
     EXPECT_EQ(Bytes(reply, reply + 5), (Bytes{9, 8, 7, 6, 5}));
 }
 
-TEST_F(LibusbOpenPipes, AReplyLongerThanTheReadFailsItAsMoreData) {
-    plugBoard(alwaysAnswering(Bytes(64, 0x55)));
+// A board may pad every reply to a whole packet: the read takes the packet and hands over the
+// bytes asked for, and the padding does not spill into the next read.
+TEST_F(LibusbOpenPipes, AReplyLongerThanTheReadIsCutToTheBytesAskedFor) {
+    Bytes padded(64, 0x55);
+    padded[0] = 0x01;
+    EmulatedUsbDevice& board = plugBoard(alwaysAnswering(padded));
     openBoth();
     const Bytes packet = commandPacket(0xF0, 1, 3);
     ASSERT_EQ(MPUSBWrite(out, packet.data(), 64, nullptr, 250), 1u);
-    StdoutCapture output;
-    EXPECT_EQ(MPUSBRead(in, reply, 3, &count, 250), 0u);
-    EXPECT_EQ(output.take(), "Error: 234");
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(lastError(), platform::kErrorMoreData);
+    std::uint8_t three[8] = {0, 0, 0, 0xEE, 0xEE};
+    EXPECT_EQ(MPUSBRead(in, three, 3, &count, 250), 1u);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(Bytes(three, three + 5), (Bytes{0x01, 0x55, 0x55, 0xEE, 0xEE}));
+
+    board.queueReply({4, 2});
+    EXPECT_EQ(MPUSBRead(in, reply, 64, &count, 250), 1u);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(Bytes(reply, reply + 2), (Bytes{4, 2}));
 }
+
+// After an overflow or a transaction error the data toggles of host and board can disagree, and
+// the board's next packet be dropped as a repeat: the next read clears the halt first.
+struct ReadFailure {
+    const char* name;
+    int status;            // how the kernel ends the read
+    std::uint32_t error;   // what the library reports
+};
+
+void PrintTo(const ReadFailure& failure, std::ostream* out) { *out << failure.name; }
+
+class LibusbReadFailure : public LibusbOpenPipes,
+                          public ::testing::WithParamInterface<ReadFailure> {};
+
+TEST_P(LibusbReadFailure, TheReadFailsAndTheNextOneGetsTheBoardsReply) {
+    EmulatedUsbDevice& board = plugBoard();
+    openBoth();
+    board.failNextRead(GetParam().status);
+    board.queueReply({9, 9});
+    StdoutCapture output;
+    EXPECT_EQ(MPUSBRead(in, reply, 64, &count, 250), 0u);
+    EXPECT_EQ(output.take(), "Error: " + std::to_string(GetParam().error));
+    EXPECT_EQ(lastError(), GetParam().error);
+
+    board.queueReply({4, 2});
+    EXPECT_EQ(MPUSBRead(in, reply, 64, &count, 250), 1u);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(board.clearedHalts(), std::vector<std::uint8_t>{0x81});
+}
+
+INSTANTIATE_TEST_SUITE_P(LibusbReadFailures, LibusbReadFailure,
+                         ::testing::Values(ReadFailure{"Overflow", -EOVERFLOW, 234},
+                                           ReadFailure{"TransactionError", -EPROTO, 31}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LibusbOpenPipes, AStalledReadFailsAndTheNextReadClearsTheHaltFirst) {
     EmulatedUsbDevice& board = plugBoard();
@@ -222,6 +266,27 @@ TEST_F(LibusbOpenPipes, AnUnplugInTheMiddleOfAReadFailsItAsDeviceNotConnected) {
     EXPECT_EQ(MPUSBClose(in), 1);
     out = in = TARVEX_INVALID_HANDLE;
     EXPECT_EQ(MPUSBGetDeviceCount(kBoardVidPid.c_str()), 0u);
+}
+
+// On a real controller an unplug usually ends the transfer in flight with a transaction error
+// before the kernel sees the device go: the board no longer answers, and is reported gone.
+TEST_F(LibusbOpenPipes, ATransactionErrorFromABoardThatNoLongerAnswersIsDeviceNotConnected) {
+    EmulatedUsbDevice& board = plugBoard();
+    openBoth();
+    std::thread unplugger([&] {
+        std::this_thread::sleep_for(100ms);
+        board.breakLink();
+    });
+    StdoutCapture output;
+    const std::uint32_t result = MPUSBRead(in, reply, 64, &count, 10000);
+    const std::uint32_t error = lastError();
+    unplugger.join();
+    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(output.take(), "Error: 1167");
+    EXPECT_EQ(error, platform::kErrorDeviceNotConnected);
+    const std::vector<SetupPacket> asked = board.controlRequests();
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.back().request, 0);  // GET_STATUS: are you there?
 }
 
 TEST_F(LibusbOpenPipes, ClosedAndUnknownHandlesFailWithInvalidHandle) {

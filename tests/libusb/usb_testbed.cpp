@@ -22,7 +22,9 @@ namespace {
 
 constexpr std::uint8_t kOutEndpoint = 0x01;
 constexpr std::uint8_t kInEndpoint = 0x81;
+constexpr std::uint8_t kGetStatus = 0;
 constexpr std::uint8_t kGetDescriptor = 6;
+constexpr std::size_t kMaxPacket = 64;  // wMaxPacketSize of both data endpoints
 constexpr unsigned kUsbSpeedFull = 2;  // USB_SPEED_FULL of linux/usb/ch9.h
 constexpr unsigned long kGetSpeed = _IO('U', 31);
 
@@ -190,6 +192,18 @@ void EmulatedUsbDevice::stallNextRead() {
     stallNextRead_ = true;
 }
 
+void EmulatedUsbDevice::failNextRead(int status) {
+    std::lock_guard lock(mutex_);
+    failNextRead_ = status;
+}
+
+void EmulatedUsbDevice::breakLink() {
+    std::lock_guard lock(mutex_);
+    linkBroken_ = true;
+    for (usbdevfs_urb* urb : waitingReads_) complete(urb, -EPROTO, 0);
+    waitingReads_.clear();
+}
+
 void EmulatedUsbDevice::setHeldElsewhere(bool held) {
     std::lock_guard lock(mutex_);
     heldElsewhere_ = held;
@@ -286,13 +300,22 @@ EmulatedUsbDevice::Outcome EmulatedUsbDevice::dispatch(unsigned long request, vo
             return {0, 0};
         }
         case USBDEVFS_SETCONFIGURATION:
-            if (claimed_) return {-1, EBUSY};  // as the kernel: not while an interface is claimed
+            // As the kernel: not while an interface is claimed, by usbfs or by a kernel driver.
+            if (claimed_ || !driver_.empty()) return {-1, EBUSY};
             configurations_.push_back(*static_cast<unsigned*>(argument));
+            // The new configuration's interfaces are probed: the driver binds again.
+            if (!spec_.kernelDriver.empty()) {
+                driver_ = spec_.kernelDriver;
+                detachedDriver_.clear();
+            }
             return {0, 0};
         case USBDEVFS_CLEAR_HALT: {
+            if (linkBroken_) return {-1, EPROTO};
             auto endpoint = static_cast<std::uint8_t>(*static_cast<unsigned*>(argument));
             clearedHalts_.push_back(endpoint);
             (endpoint == kInEndpoint ? inHalted_ : outHalted_) = false;
+            // Clearing the halt resets the data toggle on both sides.
+            if (endpoint == kInEndpoint) toggleOutOfStep_ = false;
             return {0, 0};
         }
         case USBDEVFS_RESET:
@@ -323,6 +346,10 @@ EmulatedUsbDevice::Outcome EmulatedUsbDevice::dispatch(unsigned long request, vo
 
 EmulatedUsbDevice::Outcome EmulatedUsbDevice::submit(usbdevfs_urb* urb) {
     if (urb->endpoint == 0 && urb->type == USBDEVFS_URB_TYPE_CONTROL) return submitControl(urb);
+    if (linkBroken_) {
+        complete(urb, -EPROTO, 0);
+        return {0, 0};
+    }
     if (!spec_.dataPipes || spec_.hub) return {-1, ENOENT};
     auto* buffer = static_cast<std::uint8_t*>(urb->buffer);
     if (urb->endpoint == kOutEndpoint) {
@@ -336,8 +363,12 @@ EmulatedUsbDevice::Outcome EmulatedUsbDevice::submit(usbdevfs_urb* urb) {
         if (spec_.firmware) {
             std::vector<emulated::Reply> replies;
             spec_.firmware->receive(bytes.data(), bytes.size(), nowMicros(), replies);
-            for (emulated::Reply& reply : replies)
+            for (emulated::Reply& reply : replies) {
+                if (spec_.padReplies)
+                    reply.bytes.resize((reply.bytes.size() + kMaxPacket - 1) / kMaxPacket *
+                                       kMaxPacket);
                 replies_.push_back({std::move(reply.bytes), nowMicros() + reply.delay});
+            }
         }
         answerReads();
         return {0, 0};
@@ -363,7 +394,13 @@ EmulatedUsbDevice::Outcome EmulatedUsbDevice::submitControl(usbdevfs_urb* urb) {
                       static_cast<std::uint16_t>(buffer[4] | buffer[5] << 8),
                       static_cast<std::uint16_t>(buffer[6] | buffer[7] << 8)};
     controlRequests_.push_back(setup);
+    if (linkBroken_) {
+        complete(urb, -EPROTO, 0);
+        return {0, 0};
+    }
     Bytes answer;
+    if (setup.requestType == 0x80 && setup.request == kGetStatus)
+        answer = {0, 0};  // bus-powered, no remote wake-up
     if (setup.requestType == 0x80 && setup.request == kGetDescriptor) {
         std::uint8_t type = high(setup.value), index = low(setup.value);
         if (type == 1 && index == 0) answer = deviceDescriptor();
@@ -398,17 +435,53 @@ void EmulatedUsbDevice::complete(usbdevfs_urb* urb, int status, int actualLength
 void EmulatedUsbDevice::answerReads() {
     std::uint64_t now = nowMicros();
     while (!waitingReads_.empty() && !replies_.empty() && replies_.front().readyAtMicros <= now) {
+        if (std::exchange(toggleOutOfStep_, false)) {
+            // The host takes the packet for a repeat of one it has seen, and drops it.
+            replies_.pop_front();
+            continue;
+        }
         usbdevfs_urb* urb = waitingReads_.front();
         waitingReads_.pop_front();
-        Bytes reply = std::move(replies_.front().bytes);
-        replies_.pop_front();
-        auto room = static_cast<std::size_t>(urb->buffer_length);
-        std::memcpy(urb->buffer, reply.data(), std::min(room, reply.size()));
-        // A reply longer than the request babbles past its end.
-        if (reply.size() > room)
-            complete(urb, -EOVERFLOW, urb->buffer_length);
-        else
-            complete(urb, 0, static_cast<int>(reply.size()));
+        if (int status = std::exchange(failNextRead_, 0)) {
+            // The reply is garbled on the wire; the board takes it for delivered.
+            replies_.pop_front();
+            toggleOutOfStep_ = true;
+            complete(urb, status, 0);
+            continue;
+        }
+        fillRead(urb);
+    }
+}
+
+// The device sends a reply as packets of at most 64 bytes.  A read takes packets while each fits
+// the room left; it ends with the reply's last packet, or full, the rest of the reply then
+// waiting for the next read.  A packet longer than the room left makes the device babble past
+// the read's end, and the host controller keeps what fitted.
+void EmulatedUsbDevice::fillRead(usbdevfs_urb* urb) {
+    Bytes& reply = replies_.front().bytes;
+    auto* buffer = static_cast<std::uint8_t*>(urb->buffer);
+    const auto room = static_cast<std::size_t>(urb->buffer_length);
+    std::size_t taken = 0;
+    for (;;) {
+        const std::size_t packet = std::min(kMaxPacket, reply.size() - taken);
+        if (packet > room - taken) {
+            std::memcpy(buffer + taken, reply.data() + taken, room - taken);
+            replies_.pop_front();
+            complete(urb, -EOVERFLOW, static_cast<int>(room));
+            return;
+        }
+        std::memcpy(buffer + taken, reply.data() + taken, packet);
+        taken += packet;
+        if (taken == reply.size()) {
+            replies_.pop_front();
+            complete(urb, 0, static_cast<int>(taken));
+            return;
+        }
+        if (taken == room) {
+            reply.erase(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(taken));
+            complete(urb, 0, static_cast<int>(taken));
+            return;
+        }
     }
 }
 

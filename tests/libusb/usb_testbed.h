@@ -44,7 +44,11 @@ struct DeviceSpec {
     bool dataPipes = true;         // interface 0 offers endpoints 1 OUT and 1 IN
     PipeType inType = PipeType::kBulk;
     bool hub = false;          // a hub instead (device class 9, no data pipes)
-    std::string kernelDriver{};  // bound to interface 0 when plugged; empty: none
+    // Bound to interface 0 when plugged, and again to the new interface 0 after a configuration
+    // change (as the kernel probes the interfaces of a new configuration); empty: none.
+    std::string kernelDriver{};
+    // The firmware sends each reply as whole 64-byte packets, the last one padded with zeros.
+    bool padReplies = false;
     // Answers the transfers written to endpoint 1 OUT; null: a device that never answers.
     std::unique_ptr<emulated::Firmware> firmware{};
 };
@@ -92,6 +96,14 @@ public:
     // ---- behaviour ----
     // The next request on endpoint 1 IN is stalled; the endpoint stays halted until cleared.
     void stallNextRead();
+    // The next reply on endpoint 1 IN is garbled: the request it answers ends with `status`
+    // (-EPROTO: a transaction error, -EOVERFLOW: the device babbled), and the endpoint's data
+    // toggle is out of step: the first reply after it is lost unless the host clears the
+    // endpoint's halt first.
+    void failNextRead(int status);
+    // The link to the device is lost before the kernel notices the unplug: requests in flight
+    // and every later one end with -EPROTO, control requests included.
+    void breakLink();
     // Another program holds interface 0: claiming it fails as busy.
     void setHeldElsewhere(bool held);
     // A reply on endpoint 1 IN, ready `delayMs` from now, besides those of the firmware.
@@ -117,6 +129,7 @@ private:
     Outcome reap(void* argument);
     void complete(usbdevfs_urb* urb, int status, int actualLength);
     void answerReads();  // pairs waiting IN requests with replies that are ready
+    void fillRead(usbdevfs_urb* urb);  // the read at the front takes the reply at the front
     std::uint64_t nowMicros() const;
     Bytes stringDescriptor(std::uint8_t index) const;
 
@@ -130,6 +143,9 @@ private:
     bool stallNextRead_ = false;
     bool inHalted_ = false;
     bool outHalted_ = false;
+    int failNextRead_ = 0;
+    bool toggleOutOfStep_ = false;
+    bool linkBroken_ = false;
     std::string driver_;
     std::string detachedDriver_;
     int claims_ = 0;

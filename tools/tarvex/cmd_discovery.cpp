@@ -1,6 +1,7 @@
 // tarvex list: every device interface of the driver's class, and which of them are boards.
 #include <fmt/format.h>
 
+#include "errors.h"
 #include "session.h"
 #include "tarvex.h"
 #include "tool.h"
@@ -11,6 +12,9 @@ namespace {
 
 void list(Tool& tool) {
     const auto found = listInterfaces();
+    if (found.empty())
+        if (std::string noAccess = noUsbAccessSentence(); !noAccess.empty())
+            throw ToolError(noAccess);
     Json record;
     record["interfaces"] = Json::array();
     for (const auto& info : found)

@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include "emulated/demo_world.h"
+#include "errors.h"
 #include "platform/platform.h"
+#include "record/replayer.h"
 
 namespace tarvex::cli {
 
@@ -61,12 +63,16 @@ void addDemoOptions(CLI::App& app, emulated::DemoConfig& config) {
 }
 
 struct Demo::State {
-    explicit State(const emulated::DemoConfig& config) : demo(config), use(demo.world()) {}
+    explicit State(const emulated::DemoConfig& config) : demo(config), use(demo.backend()) {}
     emulated::DemoWorld demo;
     platform::ScopedBackend use;
 };
 
-Demo::Demo(const emulated::DemoConfig& config) : state_(std::make_unique<State>(config)) {}
+Demo::Demo(const emulated::DemoConfig& config) : state_(std::make_unique<State>(config)) {
+    if (const record::Replayer* replay = state_->demo.replayer();
+        replay != nullptr && !replay->loadProblem().empty())
+        throw ToolError(replay->loadProblem());
+}
 
 Demo::~Demo() = default;
 

@@ -13,7 +13,13 @@ std::string systemErrorText(std::uint32_t code) {
     switch (code) {
     case platform::kErrorSuccess: return "no error was reported";
     case platform::kErrorFileNotFound: return "the device is not there (error 2)";
-    case platform::kErrorAccessDenied: return "access is denied (error 5)";
+    case platform::kErrorAccessDenied:
+#ifdef _WIN32
+        return "access is denied (error 5)";
+#else
+        return "access is denied (error 5); to reach boards without root, install the udev rule "
+               "70-tarvex.rules (see docs/real-boards.md) and plug the board in again";
+#endif
     case platform::kErrorInvalidHandle: return "its pipes are no longer open (error 6)";
     case platform::kErrorNotEnoughMemory: return "the system is out of memory (error 8)";
     case platform::kErrorGenFailure: return "the device is not working properly (error 31)";
@@ -22,6 +28,14 @@ std::string systemErrorText(std::uint32_t code) {
     case platform::kErrorHandleEof: return "the driver reported the end of the data (error 38)";
     case platform::kErrorNotSupported: return "the driver does not support the request (error 50)";
     case platform::kErrorInvalidParameter: return "the driver refused the request (error 87)";
+    case platform::kErrorSemTimeout:
+        return "the board did not answer a control request in time (error 121)";
+    case platform::kErrorBusy:
+        return "the system refused the request while a kernel driver or another program held "
+               "the board (error 170)";
+    case platform::kErrorMoreData:
+        return "the board sent more than was asked for (error 234); please report it with a "
+               "recording (see docs/real-boards.md)";
     case platform::kErrorOperationAborted: return "the request was cancelled (error 995)";
     case platform::kErrorIoPending: return "the request did not complete in time (error 997)";
     case platform::kErrorNoAccess: return "a buffer was not accessible (error 998)";

@@ -3,10 +3,38 @@
 #include <fmt/format.h>
 
 #include "errors.h"
+#include "platform/platform.h"
 #include "tarvex.h"
 #include "usb/usb.h"
 
 namespace tarvex::cli {
+
+namespace {
+bool realBoards = true;
+}
+
+void setReachesRealBoards(bool real) { realBoards = real; }
+
+std::string noUsbAccessSentence() {
+    if (!realBoards) return {};
+    const platform::UsbAccess access = platform::nativeUsbAccess();
+    switch (access.state) {
+    case platform::UsbAccess::State::kAvailable:
+        return {};
+    case platform::UsbAccess::State::kNotBuiltIn:
+        return fmt::format(
+            "no USB access: {}, so it reaches no board; build it with libusb-1.0 installed "
+            "(Debian: libusb-1.0-0-dev), or try the tool on the emulated demo board with --demo",
+            access.reason);
+    case platform::UsbAccess::State::kUnavailable:
+        break;
+    }
+    return fmt::format(
+        "no USB access: {}; run the tool where the board's USB bus is visible (a container needs "
+        "the host's /dev/bus/usb, as docker run --device /dev/bus/usb gives it), or try the tool "
+        "on the emulated demo board with --demo",
+        access.reason);
+}
 
 std::vector<InterfaceInfo> listInterfaces() {
     std::vector<InterfaceInfo> found;
@@ -68,6 +96,8 @@ std::string missingBoardSentence(std::uint32_t index, const std::vector<Interfac
         if (info.index == index) there = &info;
     }
     std::string what = there != nullptr ? "the device at that index is not a board; " : "";
+    if (found.empty())
+        if (std::string noAccess = noUsbAccessSentence(); !noAccess.empty()) return noAccess;
     if (boards.empty())
         return fmt::format(
             "no board at index {}: {}no board found; check that it is plugged in and its driver "

@@ -19,6 +19,13 @@ struct InterfaceInfo {
 // Every interface of the driver's class present now, in member-index order.
 std::vector<InterfaceInfo> listInterfaces();
 
+// Whether the commands reach the system's boards (the default) or the demo's.
+void setReachesRealBoards(bool real);
+
+// When a listing found nothing: the sentence that says the system gives the tool no USB access
+// at all, and what to do about it; empty when it does, or on the demo board.
+std::string noUsbAccessSentence();
+
 // Why there is no usable board at `index`, as a sentence ("no board at index 3: 1 board found,
 // at index 0").
 std::string missingBoardSentence(std::uint32_t index, const std::vector<InterfaceInfo>& found);

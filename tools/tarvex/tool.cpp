@@ -4,7 +4,10 @@
 
 #include "demo.h"
 #include "errors.h"
+#include "platform/platform.h"
 #include "progress.h"
+#include "record/recorder.h"
+#include "session.h"
 #include "tarvex.h"
 #include "values.h"
 
@@ -22,6 +25,31 @@ std::string versionText() {
                        TARVEX_VERSION, u_GetAPIRev(), dll >> 24, (dll >> 16) & 0xFF,
                        (dll >> 8) & 0xFF, dll & 0xFF);
 }
+
+std::string commandLine(int argc, char** argv) {
+    std::string text = fmt::format("tarvex {}", TARVEX_VERSION);
+    for (int i = 1; i < argc; ++i) text += std::string(" ") + argv[i];
+    return text;
+}
+
+// --record: everything the command asks of the system (or of the demo), into a file, for as long
+// as the command runs.
+class Recording {
+public:
+    Recording(const std::string& path, const std::string& program)
+        : recorder_(platform::backend(), path, program), use_(recorder_) {
+        if (!recorder_.ok()) throw ToolError(recorder_.problem());
+    }
+    ~Recording() {
+        if (!recorder_.ok()) fmt::print(stderr, "tarvex: {}\n", recorder_.problem());
+    }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+private:
+    record::Recorder recorder_;
+    platform::ScopedBackend use_;
+};
 
 constexpr const char* kDescription =
     "Talk to Tarvex sampling-scope boards over USB: find them, ping them, read their status,\n"
@@ -77,6 +105,10 @@ Tool::Tool() : app_(kDescription, "tarvex") {
     app_.add_flag("--demo", options_.demo,
                   "Run against the emulated demo board (no board or driver needed)");
     addDemoOptions(app_, options_.demoConfig);
+    app_.add_option("--record", options_.record,
+                    "Record every call the library makes to the system (or to the demo board) and "
+                    "what it answered, to FILE (JSON lines, see docs/record-format.md)")
+        ->type_name("FILE");
 
     addDiscoveryCommands(*this);
     addSystemCommands(*this);
@@ -133,6 +165,10 @@ int Tool::run(int argc, char** argv) {
     try {
         std::unique_ptr<Demo> demo;
         if (options_.demo) demo = std::make_unique<Demo>(options_.demoConfig);
+        setReachesRealBoards(!options_.demo);
+        std::unique_ptr<Recording> recording;
+        if (!options_.record.empty())
+            recording = std::make_unique<Recording>(options_.record, commandLine(argc, argv));
         installInterruptHandler();
         keepResultsApart();
         action->second(*this);

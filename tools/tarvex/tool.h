@@ -23,6 +23,7 @@ struct GlobalOptions {
     bool json = false;        // --json
     bool demo = false;        // --demo: the emulated demo board in real time
     emulated::DemoConfig demoConfig;  // --demo-...: what the demo world holds
+    std::string record;               // --record: where the calls to the system are recorded
 };
 
 class Tool;
