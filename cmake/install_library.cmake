@@ -20,6 +20,7 @@ function(tarvex_install_library target)
   set(pc_description ${arg_DESCRIPTION})
   get_target_property(pc_library ${target} OUTPUT_NAME)
   file(RELATIVE_PATH pc_prefix_from_here /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" pc_prefix_from_here "${pc_prefix_from_here}")
   configure_file(${PROJECT_SOURCE_DIR}/packaging/tarvex.pc.in
                  ${PROJECT_BINARY_DIR}/packaging/${pc_name}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/${pc_name}.pc
