@@ -4,11 +4,15 @@
  *   host_program <boards>    e.g. TARVEX_DEMO=boards=2,clock=virtual host_program 2
  *
  * It counts the boards, pings board 0, captures 100 packets and checks that an index with no
- * board is refused.  Exit status 0 when everything is as expected; otherwise it says what was not.
+ * board is refused (and, on Windows, that the last-error code reaches GetLastError).  Exit status 0 when everything is as expected; otherwise it says what was not.
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <tarvex.h>
 
@@ -58,6 +62,18 @@ int main(int argc, char **argv) {
     check(OpenUSBPort((uint32_t)boards) == 0, "an index with no board opened");
     check(u_Ping((uint16_t)boards, id) == XFER_FAIL, "an index with no board answered a ping");
     check(OpenUSBPort(32) == 0, "index 32, beyond the port table, opened");
+
+#ifdef _WIN32
+    /* A Windows host reads the failing step's code with GetLastError, the demo DLL's too. */
+    {
+        uint8_t buffer[64];
+        uint32_t moved = 1;
+        SetLastError(0);
+        check(MPUSBRead(TARVEX_INVALID_HANDLE, buffer, sizeof buffer, &moved, 10) == 0 && moved == 0,
+              "a read on no handle did not fail");
+        check(GetLastError() == ERROR_INVALID_HANDLE, "GetLastError is not ERROR_INVALID_HANDLE");
+    }
+#endif
 
     if (failures) return 1;
     printf("%d boards; ping: %s; %u samples from %d packets, codes %d..%d; bad index refused\n",
