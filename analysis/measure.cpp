@@ -27,19 +27,22 @@ public:
     // Counts the points; kXOutsideEye or kYAboveCode leave the grid unusable.
     PointsProblem build(const EyePoints& points) {
         counts_.assign(std::size_t{kColumns} * kRows, 0u);
+        std::vector<std::uint32_t> perX(points.width, 0u);
         const std::vector<std::uint16_t> columnOf = columnOfX(points.width, kColumns, 0.0);
         const std::uint32_t lastX = points.width - 1u;
         std::uint32_t xOutside = 0, yAbove = 0;
         for (std::uint32_t i = 0; i < points.count; ++i) {
-            const std::uint32_t x = points.x[i];
+            const std::uint32_t x = std::min<std::uint32_t>(points.x[i], lastX + 1);
             const std::uint32_t y = points.y[i];
             xOutside |= x > lastX;
             yAbove |= y > kLargestCode;
             const std::uint32_t row = std::min<std::uint32_t>(y, kLargestCode) / kRowCodes;
             ++counts_[row * kColumns + columnOf[std::min(x, lastX)]];
+            ++perX[std::min(x, lastX)];
         }
         if (xOutside) return PointsProblem::kXOutsideEye;
         if (yAbove) return PointsProblem::kYAboveCode;
+        findPhases(perX, columnOf, points.width);
         return PointsProblem::kNone;
     }
 
@@ -48,8 +51,44 @@ public:
     }
     const std::uint32_t* row(std::uint32_t r) const { return &counts_[r * kColumns]; }
 
+    // The phases of a column's points, exactly: an equivalent-time sampler visits a few phases
+    // over and over, and taking them at their column's middle would stretch or shrink the
+    // spread of a crossing by a good part of a column.
+    struct Phases {
+        double mean = 0;    // of the column's points
+        double spread = 0;  // their variance about the mean
+        double low = 0, high = 0;
+    };
+    const Phases& phases(std::uint32_t column) const { return phases_[column]; }
+
 private:
+    void findPhases(const std::vector<std::uint32_t>& perX, const std::vector<std::uint16_t>& columnOf,
+                    std::uint16_t width) {
+        phases_.assign(kColumns, {});
+        std::vector<double> n(kColumns, 0.0), sum(kColumns, 0.0), squares(kColumns, 0.0);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            if (perX[x] == 0) continue;
+            const std::uint32_t c = columnOf[x];
+            const double phase = phaseOf(x, width);
+            if (n[c] == 0) phases_[c].low = phase;
+            phases_[c].high = phase;
+            n[c] += perX[x];
+            sum[c] += perX[x] * phase;
+            squares[c] += perX[x] * phase * phase;
+        }
+        for (std::uint32_t c = 0; c < kColumns; ++c) {
+            Phases& p = phases_[c];
+            if (n[c] == 0) {
+                p.mean = p.low = p.high = (c + 0.5) / kColumns;
+                continue;
+            }
+            p.mean = sum[c] / n[c];
+            p.spread = std::max(0.0, squares[c] / n[c] - p.mean * p.mean);
+        }
+    }
+
     std::vector<std::uint32_t> counts_;
+    std::vector<Phases> phases_;
 };
 
 // The points of each row within the columns whose phase after t0 lies in [start, end): one or
@@ -98,9 +137,10 @@ RowRange rowsWithin(double low, double high) {
     return range;
 }
 
-// A column's time from the crossing at phase t0, in UI, taken into [-0.5, 0.5).
-double timeFrom(std::uint32_t column, double t0) {
-    const double t = wrapUnit((column + 0.5) / kColumns - t0);
+// A column's time from the crossing at phase t0 (the mean phase of its points), in UI, taken
+// into [-0.5, 0.5).
+double timeFrom(const EyeGrid& grid, std::uint32_t column, double t0) {
+    const double t = wrapUnit(grid.phases(column).mean - t0);
     return t >= 0.5 ? t - 1.0 : t;
 }
 
@@ -108,17 +148,27 @@ double timeFrom(std::uint32_t column, double t0) {
 
 struct Moments {
     double n = 0, sum = 0, sumSquares = 0;
-    void add(double value, double weight) {
+    // `weight` values at `value`, spread about it with variance `spread`.
+    void add(double value, double weight, double spread = 0) {
         n += weight;
         sum += weight * value;
-        sumSquares += weight * value * value;
+        sumSquares += weight * (value * value + spread);
     }
     double mean() const { return n > 0 ? sum / n : 0.0; }
     double variance() const { return n > 0 ? std::max(0.0, sumSquares / n - mean() * mean()) : 0.0; }
 };
 
-// A histogram over time: (time from the crossing, count) per column.
-using TimeHistogram = std::vector<std::pair<double, double>>;
+// A histogram over time: per column, the points' time from the crossing, their count, their
+// variance about that time and how far before and after it they reach.
+struct TimeBin {
+    double t, count, spread, before, after;
+};
+using TimeHistogram = std::vector<TimeBin>;
+
+TimeBin timeBin(const EyeGrid& grid, std::uint32_t column, double t0, double count) {
+    const auto& p = grid.phases(column);
+    return {timeFrom(grid, column, t0), count, p.spread, p.mean - p.low, p.high - p.mean};
+}
 
 struct TimeStats {
     Moments moments;
@@ -135,11 +185,11 @@ TimeStats robustTimes(const TimeHistogram& histogram) {
     for (int round = 0; round < 6; ++round) {
         Moments m;
         double first = 1.0, last = -1.0;
-        for (const auto& [t, count] : histogram) {
-            if (count <= 0 || t < stats.low || t > stats.high) continue;
-            m.add(t, count);
-            first = std::min(first, t);
-            last = std::max(last, t);
+        for (const TimeBin& bin : histogram) {
+            if (bin.count <= 0 || bin.t < stats.low || bin.t > stats.high) continue;
+            m.add(bin.t, bin.count, bin.spread);
+            first = std::min(first, bin.t - bin.before);
+            last = std::max(last, bin.t + bin.after);
         }
         stats.moments = m;
         stats.first = first;
@@ -258,7 +308,7 @@ Value crossingLevel(const EyeGrid& grid, double t0, const Levels& levels) {
                                      std::nextafter(levels.clearHigh(), -1e9));
     Moments m;
     for (std::uint32_t c = 0; c < kColumns; ++c) {
-        if (std::fabs(timeFrom(c, t0)) > kCrossingSlice) continue;
+        if (std::fabs(timeFrom(grid, c, t0)) > kCrossingSlice) continue;
         for (std::uint32_t r = band.first; r <= band.last; ++r) m.add(rowCode(r), grid.at(c, r));
     }
     if (m.n < kMinCrossingSamples) return failed(m.n == 0 ? kTvaNoTransitions : kTvaTooFewSamples);
@@ -289,7 +339,7 @@ CrossingTimes crossingTimes(const EyeGrid& grid, double t0, double level, const 
     for (std::uint32_t c = 0; c < kColumns; ++c) {
         double count = 0;
         for (std::uint32_t r = band.first; r <= band.last; ++r) count += grid.at(c, r);
-        histogram.emplace_back(timeFrom(c, t0), count);
+        histogram.push_back(timeBin(grid, c, t0, count));
     }
     result.stats = robustTimes(histogram);
     if (result.stats.moments.n < kMinCrossingSamples) {
@@ -298,7 +348,7 @@ CrossingTimes crossingTimes(const EyeGrid& grid, double t0, double level, const 
     }
     Moments offsets;
     for (std::uint32_t c = 0; c < kColumns; ++c) {
-        const double t = timeFrom(c, t0);
+        const double t = timeFrom(grid, c, t0);
         if (t < result.stats.low || t > result.stats.high) continue;
         for (std::uint32_t r = band.first; r <= band.last; ++r) {
             const double offset = rowCode(r) - level;
@@ -320,11 +370,10 @@ Value edgeTime(const EyeGrid& grid, double t0, double level, bool rising, double
     const RowRange band = rowsWithin(level - half, level + half);
     TimeHistogram histogram;
     for (std::uint32_t c = 0; c < kColumns; ++c) {
-        const double t = timeFrom(c, t0);
-        if (before != (t < 0)) continue;
+        if (before != (timeFrom(grid, c, t0) < 0)) continue;
         double count = 0;
         for (std::uint32_t r = band.first; r <= band.last; ++r) count += grid.at(c, r);
-        histogram.emplace_back(t, count);
+        histogram.push_back(timeBin(grid, c, t0, count));
     }
     const TimeStats stats = robustTimes(histogram);
     if (stats.moments.n < kMinEdgeSamples) return failed(kTvaNotEnoughEdges);
@@ -483,8 +532,7 @@ PointsProblem measureEye(const EyePoints& points, double dataRate, TvaEyeMeasure
     }
 
     // Jitter: the crossing-time histogram's spread, less what the band's own height adds (a
-    // point at code y on an edge of slope s sits (y - crossing) / s from its crossing time) and
-    // less the columns' width.
+    // point at code y on an edge of slope s sits (y - crossing) / s from its crossing time).
     if (times.reason != kTvaOk || edgesReason != kTvaOk) {
         const std::int32_t why = times.reason != kTvaOk ? times.reason : edgesReason;
         for (std::uint32_t i : {kTvaJitterRms, kTvaJitterPp, kTvaEyeWidth}) results.fail(i, why);
@@ -494,8 +542,7 @@ PointsProblem measureEye(const EyePoints& points, double dataRate, TvaEyeMeasure
     const double riseSlope = span / riseSpan.value, fallSlope = span / fallSpan.value;
     const double bandSpread =
         times.offsetSquares * (1 / (riseSlope * riseSlope) + 1 / (fallSlope * fallSlope)) / 2;
-    const double variance =
-        std::max(0.0, sheppard(times.stats.moments.variance(), 1.0 / kColumns) - bandSpread);
+    const double variance = std::max(0.0, times.stats.moments.variance() - bandSpread);
     const double rms = std::sqrt(variance);
     const auto crossingSamples = static_cast<std::uint32_t>(times.stats.moments.n);
     results.set(kTvaJitterRms, rms * ui, crossingSamples);
