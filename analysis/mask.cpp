@@ -94,6 +94,8 @@ public:
         const Column* columns = columns_.data();
         const std::uint16_t* rows = rowOfCode_.data();
         std::int16_t* occupied = occupied_.data();
+        // Most points hit nothing: their flags are cleared all at once, the few hits set theirs.
+        if (flags != nullptr) std::fill(flags, flags + count, std::uint8_t{0});
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint32_t x = std::min<std::uint32_t>(px[i], stray);
             const std::uint32_t y = py[i];
@@ -104,12 +106,11 @@ public:
                 // Most points land in a cell already marked: reading is cheaper than writing.
                 std::int16_t& cell = occupied[column.cell + rows[y]];
                 if (cell != 0) cell = 0;
-                if (flags != nullptr) flags[i] = 0;
                 continue;
             }
             if (x == stray) {
                 result = {};
-                if (flags != nullptr) std::fill(flags, flags + count, std::uint8_t{0});
+                if (flags != nullptr) std::fill(flags, flags + i, std::uint8_t{0});
                 return PointsProblem::kXOutsideEye;
             }
             other(i, x, y, result, flags);
