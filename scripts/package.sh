@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds every package of Tarvex into one folder, out/packages/:
 #
-#   libtarvex1_<version>-1_<arch>.deb     the libraries libtarvex.so.1 and libtarvex-demo.so.1,
-#                                         and the udev rule
+#   libtarvex1_<version>-1_<arch>.deb     the libraries libtarvex.so.1, libtarvex-demo.so.1 and
+#                                         libtarvex-analysis.so.1, and the udev rule
 #   libtarvex-dev_<version>-1_<arch>.deb  the header, the .so links, the CMake package and the
 #                                         pkg-config files
 #   tarvex_<version>-1_<arch>.deb         the tarvex tool and its manual page
 #   tarvex-<version>-windows.zip          the Windows SDK: x64/ and x86/ (tarvex.dll, tarvex.lib,
-#                                         tarvex-demo.dll, tarvex-demo.lib, tarvex.def),
-#                                         include/tarvex.h, README.txt
+#                                         tarvex-demo.dll, tarvex-demo.lib, tarvex.def,
+#                                         tarvex-analysis.dll, tarvex-analysis.lib),
+#                                         include/tarvex.h and tarvex_analysis.h, README.txt
 #
 #   bash scripts/package.sh
 #
@@ -43,14 +44,15 @@ for target in x64:build-win64:toolchain-mingw-x86_64.cmake x86:build-win32:toolc
   IFS=: read -r arch dir toolchain <<<"$target"
   [ -f "$dir/CMakeCache.txt" ] ||
     cmake -S . -B "$dir" --toolchain "$root/cmake/$toolchain" -DTARVEX_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$dir" --target tarvex tarvex_demo -j"$jobs"
+  cmake --build "$dir" --target tarvex tarvex_demo tarvex_analysis -j"$jobs"
   stage="$root/build/package/windows/stage-$arch"
   cmake --install "$dir" --prefix "$stage" --strip >/dev/null
   mkdir -p "$sdk/$arch"
-  cp "$stage"/bin/{tarvex,tarvex-demo}.dll "$stage"/lib/{tarvex,tarvex-demo}.lib \
+  cp "$stage"/bin/{tarvex,tarvex-demo,tarvex-analysis}.dll \
+     "$stage"/lib/{tarvex,tarvex-demo,tarvex-analysis}.lib \
      library/tarvex.def "$sdk/$arch/"
 done
-cp "$stage/include/tarvex.h" "$sdk/include/"
+cp "$stage/include/tarvex.h" "$stage/include/tarvex_analysis.h" "$sdk/include/"
 cp build-win64/packaging/README.txt "$sdk/"
 (cd "$(dirname "$sdk")" && cmake -E tar cf "$out/tarvex-$version-windows.zip" --format=zip \
    "$(basename "$sdk")")

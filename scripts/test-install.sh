@@ -30,7 +30,7 @@ same() {
 
 step "install into a staging prefix"
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build "$build" -j"$jobs" --target tarvex tarvex_demo tarvex_cli tarvex_man
+cmake --build "$build" -j"$jobs" --target tarvex tarvex_demo tarvex_analysis tarvex_cli tarvex_man
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
 config="$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt" | tr 'A-Z' 'a-z')"
 rm -rf "$stage"
@@ -38,16 +38,21 @@ cmake --install "$build" --prefix "$stage" >/dev/null
 same "the installed tree" "$(cat <<TREE
 bin/tarvex
 include/tarvex.h
+include/tarvex_analysis.h
 lib/cmake/Tarvex/TarvexConfig.cmake
 lib/cmake/Tarvex/TarvexConfigVersion.cmake
 lib/cmake/Tarvex/TarvexTargets-$config.cmake
 lib/cmake/Tarvex/TarvexTargets.cmake
+lib/libtarvex-analysis.so
+lib/libtarvex-analysis.so.1
+lib/libtarvex-analysis.so.$version
 lib/libtarvex-demo.so
 lib/libtarvex-demo.so.1
 lib/libtarvex-demo.so.$version
 lib/libtarvex.so
 lib/libtarvex.so.1
 lib/libtarvex.so.$version
+lib/pkgconfig/tarvex-analysis.pc
 lib/pkgconfig/tarvex-demo.pc
 lib/pkgconfig/tarvex.pc
 lib/udev/rules.d/70-tarvex.rules
@@ -108,10 +113,12 @@ depends() {
 }
 lib="usr/lib/$multiarch"
 has libtarvex1 "$lib/libtarvex.so.1" "$lib/libtarvex.so.$version" "$lib/libtarvex-demo.so.1" \
-    "$lib/libtarvex-demo.so.$version" usr/lib/udev/rules.d/70-tarvex.rules \
+    "$lib/libtarvex-demo.so.$version" "$lib/libtarvex-analysis.so.1" \
+    "$lib/libtarvex-analysis.so.$version" usr/lib/udev/rules.d/70-tarvex.rules \
     usr/share/doc/libtarvex1/copyright
-has libtarvex-dev usr/include/tarvex.h "$lib/libtarvex.so" "$lib/libtarvex-demo.so" \
-    "$lib/cmake/Tarvex/TarvexConfig.cmake" "$lib/pkgconfig/tarvex.pc" "$lib/pkgconfig/tarvex-demo.pc"
+has libtarvex-dev usr/include/tarvex.h usr/include/tarvex_analysis.h "$lib/libtarvex.so" \
+    "$lib/libtarvex-demo.so" "$lib/libtarvex-analysis.so" "$lib/cmake/Tarvex/TarvexConfig.cmake" \
+    "$lib/pkgconfig/tarvex.pc" "$lib/pkgconfig/tarvex-demo.pc" "$lib/pkgconfig/tarvex-analysis.pc"
 has tarvex usr/bin/tarvex usr/share/man/man1/tarvex.1.gz
 ! dpkg-deb -c "$(deb libtarvex1)" | grep -q 'libtarvex\.so ' || fail "libtarvex1 holds the link for linking"
 depends libtarvex1 libc6 libstdc\\+\\+6 libgcc-s1 libusb-1\\.0-0
@@ -129,9 +136,11 @@ lintian --fail-on error "$packages"/*.deb
 
 step "the Windows archive"
 same "the Windows archive" "$( (for arch in x64 x86; do
-    for file in tarvex.dll tarvex.lib tarvex-demo.dll tarvex-demo.lib tarvex.def; do
+    for file in tarvex.dll tarvex.lib tarvex-demo.dll tarvex-demo.lib tarvex.def \
+                tarvex-analysis.dll tarvex-analysis.lib; do
       echo "tarvex-$version-windows/$arch/$file"; done; done
   echo "tarvex-$version-windows/include/tarvex.h"
+  echo "tarvex-$version-windows/include/tarvex_analysis.h"
   echo "tarvex-$version-windows/README.txt") | LC_ALL=C sort)" \
   "$(cd "$work" && cmake -E tar tf "$packages/tarvex-$version-windows.zip" | grep -v '/$' |
      LC_ALL=C sort)"

@@ -53,11 +53,13 @@ private:
 
 constexpr const char* kDescription =
     "Talk to Tarvex sampling-scope boards over USB: find them, ping them, read their status,\n"
-    "capture samples, draw the eye, and reach their network settings, clock chips and buses.";
+    "capture samples, draw and measure the eye, test it against a mask, and reach their network\n"
+    "settings, clock chips and buses.";
 
 constexpr const char* kFooter =
     "Examples:\n"
     "  tarvex --demo eye -o eye.png       draw the emulated demo board's eye diagram\n"
+    "  tarvex --demo eye --measure        its eye height and width, jitter, rise time, ...\n"
     "  tarvex list                        every interface of the driver, and which are boards\n"
     "  tarvex -i 1 ping                   ping the board at index 1\n"
     "  tarvex capture -n 100 -o s.csv     capture 100 packets (3200 samples) to a CSV file\n"
