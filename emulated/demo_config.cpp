@@ -189,12 +189,13 @@ std::span<const DemoOptionInfo> demoOptions() { return kOptions; }
 
 std::optional<DemoOptionError> setDemoOption(DemoConfig& config, std::string_view key,
                                              std::string_view value) {
+    const std::string given = std::string(key) + "=" + std::string(trim(value));
     const DemoOptionInfo* option = find(key);
     if (option == nullptr)
-        return DemoOptionError{std::string(key), "one of the options " + optionList()};
+        return DemoOptionError{std::string(key), "one of the options " + optionList(), given};
     DemoConfig changed = config;
     if (!set(changed, key, trim(value)))
-        return DemoOptionError{std::string(key), std::string(option->accepted)};
+        return DemoOptionError{std::string(key), std::string(option->accepted), given};
     config = std::move(changed);
     return std::nullopt;
 }
@@ -208,7 +209,8 @@ DemoConfigResult parseDemoConfig(std::string_view text) {
         if (item.empty()) continue;
         const auto equals = item.find('=');
         if (equals == std::string_view::npos) {
-            result.error = DemoOptionError{std::string(item), "key=value, like boards=2"};
+            result.error =
+                DemoOptionError{std::string(item), "key=value, like boards=2", std::string(item)};
             return result;
         }
         if (auto error = setDemoOption(result.config, trim(item.substr(0, equals)),

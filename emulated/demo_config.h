@@ -45,6 +45,7 @@ struct DemoConfig {
 struct DemoOptionError {
     std::string option;    // "noise"
     std::string accepted;  // "a number of sample codes from 0 to 4095, like 18"
+    std::string given;     // the option as written: "noise=abc"
 };
 
 // One option of the grammar.

@@ -5,13 +5,14 @@
 #   3. the multi-threaded tests under ThreadSanitizer (clang);
 #   4. the fuzzer for a bounded time;
 #   5. the libusb backend against an emulated kernel device (umockdev);
-#   6. the Windows DLLs, cross-built with MinGW-w64, under Wine.
+#   6. the Windows DLLs, cross-built with MinGW-w64, under Wine (64-bit and 32-bit);
+#   7. the install, host programs built against it, and the packages (scripts/test-install.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
 
-scripts/setup-debian.sh windows libusb
+scripts/setup-debian.sh windows libusb packaging
 
 step() { printf '\n==== %s ====\n' "$*"; }
 
@@ -51,6 +52,11 @@ fi
 if [ -x scripts/test-windows.sh ]; then
   step "Windows DLLs under Wine"
   scripts/test-windows.sh
+fi
+
+if [ -x scripts/test-install.sh ]; then
+  step "install, host programs and packages"
+  scripts/test-install.sh build/release
 fi
 
 step "all tests passed"

@@ -74,7 +74,7 @@ TEST(ToolHelp, EveryCommandHasHelpWithItsOwnUsageLine) {
 TEST(ToolHelp, TheVersionNamesTheToolAndTheLibrary) {
     const auto run = runTool({"--version"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_THAT(run.out, StartsWith("tarvex 1.0.0\n"));
+    EXPECT_THAT(run.out, StartsWith("tarvex " TARVEX_VERSION "\n"));  // the project's version
     EXPECT_THAT(run.out, HasSubstr("library API revision 0x1000"));
     EXPECT_THAT(run.out, HasSubstr("pipe interface version 1.1.0.0"));
 }
