@@ -54,9 +54,10 @@ def run_script(code: str, demo: str = "clock=virtual", **env: str) -> Any:
     """Runs `code` in a Python process of its own with TARVEX_DEMO=`demo` and returns what it
     printed last, read as JSON.  The script fails the test if it fails."""
     path = os.pathsep.join([str(PYTHON_DIR), str(PYTHON_DIR / "bench")])
-    environment = dict(os.environ, PYTHONPATH=path, TARVEX_DEMO=demo, **env)
+    environment = {**os.environ, "PYTHONPATH": path, "TARVEX_DEMO": demo, **env}
+    # From the top of the tree, where no folder is named tarvex: the package comes from the path.
     done = subprocess.run([sys.executable, "-c", code], env=environment, capture_output=True,
-                          text=True, timeout=120)
+                          text=True, timeout=120, cwd=REPO)
     assert done.returncode == 0, f"script failed:\n{done.stderr}"
     return json.loads(done.stdout.strip().splitlines()[-1])
 
