@@ -18,7 +18,9 @@
  * pipes and one command buffer for the whole process, so commands run one at a time: each export
  * that touches them or the board holds a process-wide lock for its whole length.  A capture or the
  * VScope sequence holds the library until it ends (seconds to a minute), and so does a read with a
- * long time-out on a pipe the host opened.  The last-error code is the calling thread's own.
+ * long time-out on a pipe the host opened.  The last-error code is the calling thread's own: on
+ * Windows GetLastError(); elsewhere every export (but the three below) leaves it in errno as it
+ * returns, a Win32 error number (997 a time-out, 1167 a board that is gone).
  * u_About, u_GetAPIRev and MPUSBGetDLLVersion take no lock.  Not guaranteed: the order in which
  * waiting threads get their turn, and what another thread's commands did to the board between two
  * of yours (a set and a get are two commands).

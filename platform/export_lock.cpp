@@ -1,8 +1,11 @@
 #include "platform/export_lock.h"
 
 #include <atomic>
+#include <cerrno>
 #include <mutex>
 #include <thread>
+
+#include "platform/platform.h"
 
 namespace tarvex::platform {
 namespace {
@@ -47,6 +50,13 @@ RecursiveLock& exportLock() {
 
 ExportLock::ExportLock() { exportLock().lock(); }
 
-ExportLock::~ExportLock() { exportLock().unlock(); }
+ExportLock::~ExportLock() {
+#ifndef _WIN32
+    // Where there is no GetLastError, a host reads errno: every export leaves the thread's
+    // last-error code there as it returns (a Win32 number, as everywhere in this library).
+    errno = static_cast<int>(backend().getLastError());
+#endif
+    exportLock().unlock();
+}
 
 }  // namespace tarvex::platform

@@ -7,6 +7,9 @@
 // VScope sequence included.  The lock is recursive: the commands call the port primitives and
 // those call the pipe exports, each taking it again on the same thread at the cost of a counter.
 //
+// Leaving the boundary, the guard also hands the host the last-error code on systems without
+// GetLastError: errno holds it when an export returns.
+//
 // What it does not cover: the last-error code is the calling thread's own (the platform keeps it
 // per thread), and constants (u_GetAPIRev, MPUSBGetDLLVersion) and the About box, which touch no
 // shared state, take no lock (a modal message box must not hold every other thread up).
