@@ -153,6 +153,12 @@ def analysis_available() -> bool:
     return True
 
 
+def _checks_real(name: str, value: object) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float, np.floating, np.integer)):
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    return float(value)
+
+
 def _check(operation: str, status: int) -> None:
     if status != _OK:
         text = load_analysis().tvaStatusText(status).decode()
@@ -276,14 +282,18 @@ class Mask:
 
     @classmethod
     def hexagon(cls, x1: float, x2: float, y1: float, y2: float) -> "Mask":
-        """The NRZ mask of the usual shape (regions "hexagon", "top", "bottom"): needs
-        0 <= x1 < x2 <= 0.5, 0 < y1 < 0.5 and 0 <= y2 <= 1e5 (ValueError otherwise)."""
-        values = [float(v) for v in (x1, x2, y1, y2)]
+        """The NRZ mask of the usual shape (regions "hexagon", "top", "bottom"): a hexagon with
+        its points at (x1, 0.5) and (1 - x1, 0.5) and its flat sides from x2 to 1 - x2 at heights
+        y1 and 1 - y1, and bars above 1 + y2 and below -y2.  The ranges the analysis library
+        takes are tvaMaskHexagon's (tarvex_analysis.h); others raise ValueError."""
+        values = [_checks_real(name, v) for name, v in zip(("x1", "x2", "y1", "y2"),
+                                                           (x1, x2, y1, y2))]
         record = TvaMask()
         status = load_analysis().tvaMaskHexagon(*values, ctypes.byref(record))
         if status != _OK:
-            raise ValueError(f"hexagon mask x1={x1}, x2={x2}, y1={y1}, y2={y2}: needs "
-                             "0 <= x1 < x2 <= 0.5, 0 < y1 < 0.5 and 0 <= y2 <= 1e5")
+            raise ValueError(f"hexagon mask x1={x1}, x2={x2}, y1={y1}, y2={y2}: "
+                             f"{load_analysis().tvaStatusText(status).decode()} (the ranges are "
+                             "tvaMaskHexagon's, in tarvex_analysis.h)")
         return cls(record)
 
     @property
