@@ -258,21 +258,26 @@ class Board:
         kind = TransferError if stats.fail_count else ShortReply
         raise kind(self.index, what, result, code, received=received, message=message)
 
-    def capture(self, packets: int, progress: Optional[Progress] = None) -> Capture:
+    def capture(self, packets: int, progress: Optional[Progress] = None,
+                out: Optional[np.ndarray] = None) -> Capture:
         """Captures `packets` scope packets (1..65535) of 32 samples each: the samples, uint16
         12-bit codes, written by the library straight into the array, and the stats.
 
         `progress(done, total)` (optional) is told the packets captured so far: 0 first, then
         about ten times a second, then total.  The capture cannot be stopped once it runs.
+        `out` (optional): a uint16 array of at least packets x 32 elements to capture into, so
+        that a loop of captures reuses its memory; the samples are then a view of it.
         A packet that failed or came back short raises TransferError / ShortReply after the
         capture, with the Capture in `.received`.
         """
         packets = self._packets(packets)
-        lib = self._lib()
         count = packets * _abi.SAMPLES_PER_PACKET
+        samples = (np.empty(count, dtype=np.uint16) if out is None
+                   else _out_array("out", out, (count,)))
+        lib = self._lib()
         # Every slot is written, failed packets too; with progress the unwritten ones show.
-        samples = (np.full(count, _progress.UNWRITTEN, dtype=np.uint16) if progress
-                   else np.empty(count, dtype=np.uint16))
+        if progress:
+            samples.fill(_progress.UNWRITTEN)
         record = _abi.ScopeStats()
         function = lib.dll.u_GetScopeSamples
         pointer = samples.ctypes.data_as(_u16p)
@@ -313,27 +318,29 @@ class Board:
         return capture
 
     def eye(self, data_rate: float, sample_rate: float, packets: int, x_scale: int = 0,
-            progress: Optional[Progress] = None) -> Eye:
+            progress: Optional[Progress] = None, out: Optional[np.ndarray] = None) -> Eye:
         """Captures `packets` packets and folds them onto one bit period (u_GetEyeXY): the
         signal's `data_rate` in bits per second, the board's `sample_rate` in samples per second,
         `x_scale` the eye's width (0: the sample range, 1..10: that multiple of it, above: itself).
 
-        `progress` as for capture().  Failed or short packets raise as for capture(), with the
-        Eye in `.received`.
+        `progress` as for capture().  `out` (optional): a uint16 array of shape (2, n), n at
+        least packets x 32, to fold into (X in row 0, Y in row 1); the Eye's arrays are then
+        views of it.  Failed or short packets raise as for capture(), with the Eye in
+        `.received`.
         """
         data_rate = _checks.rate("data_rate", data_rate)
         sample_rate = _checks.rate("sample_rate", sample_rate)
         packets = self._packets(packets)
         x_scale = _checks.word("x_scale", x_scale)
+        count = packets * _abi.SAMPLES_PER_PACKET
+        # X and Y in one allocation, rows 0 and 1.
+        points = (np.empty((2, count), dtype=np.uint16) if out is None
+                  else _out_array("out", out, (2, count)))
         if analysis.rates_fold(data_rate, sample_rate) is False:
             raise ValueError(f"a {data_rate:g} b/s signal sampled at {sample_rate:g} S/s gives no "
                              "eye: the sample period spans too many bit periods")
         lib = self._lib()
-        count = packets * _abi.SAMPLES_PER_PACKET
-        # X and Y in one allocation: memory the allocator keeps for the next eye, where two
-        # would be handed back to the system and faulted in again page by page, eye after eye.
-        points = np.empty((2, count), dtype=np.uint16)
-        x, y = points[0], points[1]
+        x, y = points[0, :count], points[1, :count]
         if progress:
             y.fill(_progress.UNWRITTEN)
         record = _abi.ScopeStats()
@@ -505,6 +512,20 @@ class Board:
         through its interface (opened for this and closed again)."""
         from ._descriptors import read_descriptors
         return read_descriptors(self._lib(), self.index)
+
+
+def _out_array(name: str, out: Any, shape: Tuple[int, ...]) -> np.ndarray:
+    """`out` as the array a capture writes into: uint16, C-contiguous, writable, of `shape` (its
+    last axis may be longer); the part of that shape."""
+    if not isinstance(out, np.ndarray) or out.dtype != np.uint16:
+        raise TypeError(f"{name} must be a numpy uint16 array, not "
+                        f"{getattr(out, 'dtype', type(out).__name__)}")
+    if not (out.flags.c_contiguous and out.flags.writeable):
+        raise ValueError(f"{name} must be C-contiguous and writable")
+    if out.ndim != len(shape) or out.shape[:-1] != shape[:-1] or out.shape[-1] < shape[-1]:
+        want = " x ".join(str(n) for n in shape)
+        raise ValueError(f"{name} has shape {out.shape}; this capture needs {want} (or longer)")
+    return out[..., :shape[-1]]
 
 
 def _address_bytes(name: str, value: AddressLike) -> bytes:

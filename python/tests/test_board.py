@@ -145,6 +145,12 @@ BAD_CALLS = [
     ("board.i2c_read(0x50, 0, 0)", "ValueError"), ("board.i2c_write(0x50, 0, bytes(256))", "ValueError"),
     ("board.i2c_write(0x50, 0, 'text')", "TypeError"), ("board.i2c_write(0x50, 0, [1, 256])", "ValueError"),
     ("board.si5338.write(1, 256)", "ValueError"), ("board.mdio_write(0, 65536, 1)", "ValueError"),
+    ("board.capture(10, out=bytearray(640))", "TypeError"),
+    ("board.capture(10, out=__import__('numpy').zeros(320, 'int16'))", "TypeError"),
+    ("board.capture(10, out=__import__('numpy').zeros(319, 'uint16'))", "ValueError"),
+    ("board.capture(10, out=__import__('numpy').zeros(640, 'uint16')[::2])", "ValueError"),
+    ("board.eye(1e9, 99e6, 10, out=__import__('numpy').zeros(640, 'uint16'))", "ValueError"),
+    ("board.eye(1e9, 99e6, 10, out=__import__('numpy').zeros((3, 320), 'uint16'))", "ValueError"),
 ]
 
 
@@ -172,7 +178,7 @@ def test_boards_from_several_threads() -> None:
         try:
             for _ in range(10):
                 with tarvex.Board(index) as board:
-                    assert board.port(3) == board.port(3)
+                    assert board.ping().text == "TVX-SCOPE FW 1.04"
                     assert board.capture(8).stats.ok_count == 8
         except Exception as error:  # handed to the test's thread
             failures.append(error)

@@ -40,7 +40,17 @@ reference.capture(1, n, samples)
 capture = board.capture(n, progress=lambda done, total: seen.append((done, total)))
 checks["capture with progress"] = [bool(np.array_equal(capture.samples, samples)),
                                    seen[0] == (0, n), seen[-1] == (n, n)]
+reference.capture(1, n, samples)
+out = np.zeros(n * 32 + 5, np.uint16)
+capture = board.capture(n, out=out)
+checks["capture into out"] = [bool(np.array_equal(capture.samples, samples)),
+                              np.shares_memory(capture.samples, out), not out[-5:].any()]
 x, y = np.empty(n * 32, np.uint16), np.empty(n * 32, np.uint16)
+reference.eye(1, n, *rates, 0, x, y)
+points = np.zeros((2, n * 32), np.uint16)
+eye = board.eye(*rates, n, out=points)
+checks["eye into out"] = [bool(np.array_equal(eye.x, x)), bool(np.array_equal(eye.y, y)),
+                          np.shares_memory(eye.x, points[0]), np.shares_memory(eye.y, points[1])]
 for x_scale in (0, 3, 1000):
     result, c_stats, _ = reference.eye(1, n, *rates, x_scale, x, y)
     eye = board.eye(*rates, n, x_scale=x_scale)
@@ -58,7 +68,8 @@ print(json.dumps(checks))
 
 def test_captures_and_eyes_equal_the_c_callers() -> None:
     checks = run_script(TWINS, demo="clock=virtual,boards=2")
-    expected = {"capture", "capture with progress", "eye 0", "eye 3", "eye 1000"}
+    expected = {"capture", "capture with progress", "capture into out", "eye into out", "eye 0",
+                "eye 3", "eye 1000"}
     assert expected <= set(checks)
     assert {name: all(results) for name, results in checks.items()} == {
         name: True for name in checks}
