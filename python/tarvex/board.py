@@ -20,7 +20,7 @@ import numpy as np
 
 from . import _abi, _checks, _progress, analysis
 from ._loader import Library, library
-from .discovery import board_indexes
+from .discovery import devices
 from .errors import BoardNotFound, ShortReply, TarvexError, TransferError
 from .eye import Eye
 from .results import (Capture, Descriptors, FastCapture, NetworkSettings, PingReply, ScopeStats,
@@ -117,9 +117,11 @@ class Board:
             return
         # A half-open row keeps the pipe that did open until it is closed.
         lib.dll.CloseUSBPort(self.index)
-        boards = board_indexes()
-        if self.index not in boards:
-            raise BoardNotFound(self.index, boards)
+        found = devices()
+        here = [i.board for i in found if i.index == self.index]
+        # A board this process cannot open (board None) is there: its pipes say why.
+        if not here or here[0] is False:
+            raise BoardNotFound(self.index, [i.index for i in found if i.board])
         raise TransferError(self.index, "opening of its pipes", 0, self._why_pipes_fail(lib),
                             message=f"could not open the pipes of board {self.index}")
 

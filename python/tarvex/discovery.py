@@ -44,8 +44,3 @@ def devices() -> List[Interface]:
     if confirmed >= boards:
         found = [Interface(i.index, bool(i.board)) for i in found]
     return found
-
-
-def board_indexes() -> List[int]:
-    """The indexes of the boards present now (as devices() finds them)."""
-    return [i.index for i in devices() if i.board]
