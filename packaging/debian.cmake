@@ -38,39 +38,43 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtarvex1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# dpkg's ldconfig trigger, and maintainer scripts that apply the udev rule to boards already
+# plugged in (CPack would otherwise write scripts that call ldconfig themselves).
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/debian/triggers
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst ${CMAKE_CURRENT_SOURCE_DIR}/debian/postrm)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "host library for Tarvex USB sampling oscilloscope boards
- Tarvex finds Tarvex digital sampling oscilloscope boards on USB and turns every
- board command into the packets the board understands: ping and reset, port
- registers, scope capture and eye folding, the VScope eye, calibration,
- network settings, I2C, clock chips and MDIO.
- .
- This package holds the shared library (libtarvex.so.1), the demo library
- (libtarvex-demo.so.1: the same functions over emulated demo boards, set up by
- the TARVEX_DEMO environment variable, for trying a host program without a
- board) and the udev rule that lets users open the boards without root.")
+Tarvex finds Tarvex digital sampling oscilloscope boards on USB and turns every
+board command into the packets the board understands: ping and reset, port
+registers, scope capture and eye folding, the VScope eye, calibration,
+network settings, I2C, clock chips and MDIO.
+
+This package holds the shared library (libtarvex.so.1), the demo library
+(libtarvex-demo.so.1: the same functions over emulated demo boards, set up by
+the TARVEX_DEMO environment variable, for trying a host program without a
+board) and the udev rule that lets users open the boards without root.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libtarvex-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libtarvex1 (= ${deb_version})")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "host library for Tarvex oscilloscope boards - development files
- Tarvex finds Tarvex digital sampling oscilloscope boards on USB and turns every
- board command into the packets the board understands.
- .
- This package holds what a host program is built with: the C header
- tarvex.h, the links to link with, the CMake package (find_package(Tarvex)
- with the targets Tarvex::tarvex and Tarvex::demo) and the pkg-config files
- tarvex.pc and tarvex-demo.pc.")
+Tarvex finds Tarvex digital sampling oscilloscope boards on USB and turns every
+board command into the packets the board understands.
+
+This package holds what a host program is built with: the C header
+tarvex.h, the links to link with, the CMake package (find_package(Tarvex)
+with the targets Tarvex::tarvex and Tarvex::demo) and the pkg-config files
+tarvex.pc and tarvex-demo.pc.")
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME tarvex)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION electronics)
 # The udev rule, for boards to open without root, comes with the library package.
 set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "libtarvex1")
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "command-line tool for Tarvex USB sampling oscilloscope boards
- The tarvex tool talks to Tarvex digital sampling oscilloscope boards from a
- terminal: list, ping, status, port registers, captures to CSV, the eye
- diagram as a picture, the VScope eye, calibration, network settings, I2C,
- clock chips and MDIO.  With --demo every command runs against an emulated
- demo board, with no board and no driver.")
+The tarvex tool talks to Tarvex digital sampling oscilloscope boards from a
+terminal: list, ping, status, port registers, captures to CSV, the eye
+diagram as a picture, the VScope eye, calibration, network settings, I2C,
+clock chips and MDIO.  With --demo every command runs against an emulated
+demo board, with no board and no driver.")
 
 if(TARVEX_PACKAGE_DEB)
   # /usr/share/doc/<package>/: the copyright and a compressed changelog, in every package.

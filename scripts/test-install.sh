@@ -36,13 +36,8 @@ config="$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt" | tr '
 rm -rf "$stage"
 cmake --install "$build" --prefix "$stage" >/dev/null
 same "the installed tree" "$(cat <<TREE
-bin
 bin/tarvex
-include
 include/tarvex.h
-lib
-lib/cmake
-lib/cmake/Tarvex
 lib/cmake/Tarvex/TarvexConfig.cmake
 lib/cmake/Tarvex/TarvexConfigVersion.cmake
 lib/cmake/Tarvex/TarvexTargets-$config.cmake
@@ -53,18 +48,12 @@ lib/libtarvex-demo.so.$version
 lib/libtarvex.so
 lib/libtarvex.so.1
 lib/libtarvex.so.$version
-lib/pkgconfig
 lib/pkgconfig/tarvex-demo.pc
 lib/pkgconfig/tarvex.pc
-lib/udev
-lib/udev/rules.d
 lib/udev/rules.d/70-tarvex.rules
-share
-share/man
-share/man/man1
 share/man/man1/tarvex.1
 TREE
-)" "$(cd "$stage" && find . -mindepth 1 | sed 's|^\./||' | LC_ALL=C sort)"
+)" "$(cd "$stage" && find . -not -type d | sed 's|^\./||' | LC_ALL=C sort)"
 
 step "SONAMEs and exports"
 exports="$(sed -n 's/^    \([A-Za-z_0-9]*\) *@[0-9]*$/\1/p' library/tarvex.def | LC_ALL=C sort)"
@@ -129,6 +118,11 @@ depends libtarvex1 libc6 libstdc\\+\\+6 libgcc-s1 libusb-1\\.0-0
 depends libtarvex-dev "libtarvex1 \\(= $version-1\\)"
 depends tarvex libc6 libcairo2 libusb-1\\.0-0
 dpkg-deb -I "$(deb libtarvex1)" shlibs | grep -q "^libtarvex 1 libtarvex1" || fail "libtarvex1 has no shlibs"
+echo "The CMake host program against the unpacked libtarvex1 and libtarvex-dev:"
+for package in libtarvex1 libtarvex-dev; do dpkg-deb -x "$(deb "$package")" "$work/root"; done
+cmake -S "$work/cmake" -B "$work/deb-build" -DCMAKE_PREFIX_PATH="$work/root/usr" >/dev/null
+cmake --build "$work/deb-build" >/dev/null
+TARVEX_DEMO=boards=1,clock=virtual "$work/deb-build/host_program" 1
 
 step "lintian"
 lintian --fail-on error "$packages"/*.deb

@@ -76,7 +76,7 @@ int main(int argc, char **argv) {
 #endif
 
     if (failures) return 1;
-    printf("%d boards; ping: %s; %u samples from %d packets, codes %d..%d; bad index refused\n",
+    printf("boards: %d; ping: %s; %u samples from %d packets, codes %d..%d; bad index refused\n",
            boards, (const char *)id, (unsigned)stats.sampleCount, PACKETS, low, high);
     return 0;
 }
