@@ -88,7 +88,9 @@ EXPORTS = {
 
 _lock = threading.Lock()
 _dll: Optional[ctypes.CDLL] = None
-_missing: Optional[LibraryNotFound] = None  # looked for and not found: not looked for again
+# Looked for and not found: not looked for again.  The sentence and places are kept rather than
+# the exception, which would gather a traceback each time it is raised again.
+_missing: Optional[Tuple[str, List[str]]] = None
 
 
 def _candidates() -> Tuple[List[str], List[str]]:
@@ -115,7 +117,7 @@ def load_analysis(path: Optional[Union[str, "os.PathLike[str]"]] = None) -> ctyp
         if _dll is not None:
             return _dll
         if _missing is not None and path is None:
-            raise _missing
+            raise LibraryNotFound(*_missing)
         files, searched = ([os.fspath(path)], [os.fspath(path)]) if path else _candidates()
         for file in files:
             if os.path.isabs(file) and not os.path.exists(file) and path is None:
@@ -135,13 +137,12 @@ def load_analysis(path: Optional[Union[str, "os.PathLike[str]"]] = None) -> ctyp
                     f"this package needs version {_MAJOR}.x", [file])
             _dll = dll
             return dll
-        missing = LibraryNotFound(
-            "measurements and mask tests need the analysis library, which was not found; looked "
-            "at " + "; ".join(searched) + ". Build it (target tarvex_analysis) or give its file "
-            "in TARVEX_ANALYSIS_LIBRARY", searched)
+        message = ("measurements and mask tests need the analysis library, which was not found; "
+                   "looked at " + "; ".join(searched) + ". Build it (target tarvex_analysis) or "
+                   "give its file in TARVEX_ANALYSIS_LIBRARY")
         if path is None:
-            _missing = missing
-        raise missing
+            _missing = (message, searched)
+        raise LibraryNotFound(message, searched)
 
 
 def analysis_available() -> bool:

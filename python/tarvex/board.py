@@ -335,13 +335,14 @@ class Board:
         packets = self._packets(packets)
         x_scale = _checks.word("x_scale", x_scale)
         count = packets * _abi.SAMPLES_PER_PACKET
-        # X and Y in one allocation, rows 0 and 1.
-        points = (np.empty((2, count), dtype=np.uint16) if out is None
-                  else _out_array("out", out, (2, count)))
+        if out is not None:
+            out = _out_array("out", out, (2, count))
         if analysis.rates_fold(data_rate, sample_rate) is False:
             raise ValueError(f"a {data_rate:g} b/s signal sampled at {sample_rate:g} S/s gives no "
                              "eye: the sample period spans too many bit periods")
         lib = self._lib()
+        # X and Y in one allocation, rows 0 and 1.
+        points = np.empty((2, count), dtype=np.uint16) if out is None else out
         x, y = points[0, :count], points[1, :count]
         if progress:
             y.fill(_progress.UNWRITTEN)

@@ -128,3 +128,25 @@ def test_the_package_version_is_the_projects() -> None:
                           re.M)
     assert project and pyproject
     assert tarvex.__version__ == project.group(1) == pyproject.group(1)
+
+
+MISSING_ANALYSIS = """
+import json, tarvex
+tarvex.load(demo=True)
+depths = []
+for _ in range(50):
+    try:
+        tarvex.load_analysis()
+    except tarvex.LibraryNotFound as error:
+        tb, depth = error.__traceback__, 0
+        while tb:
+            tb, depth = tb.tb_next, depth + 1
+        depths.append(depth)
+print(json.dumps({"depths": sorted(set(depths)), "available": tarvex.analysis_available()}))
+"""
+
+
+def test_a_missing_analysis_library_is_looked_for_once_and_said_afresh(tmp_path: Path) -> None:
+    # Raising one kept exception again and again would grow its traceback (and hold its frames).
+    found = run_script(MISSING_ANALYSIS, TARVEX_ANALYSIS_LIBRARY=str(tmp_path / "none.so"))
+    assert found == {"depths": [2], "available": False}  # the caller and load_analysis
