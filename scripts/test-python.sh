@@ -21,9 +21,7 @@ step() { printf '\n== %s\n' "$*"; }
 step "build the demo library (and the analysis library where the tree has it)"
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 targets=(tarvex_demo)
-if cmake --build "$build" --target help | grep -q '^tarvex_analysis:'; then
-  targets+=(tarvex_analysis)
-fi
+[ -f analysis/CMakeLists.txt ] && targets+=(tarvex_analysis)
 cmake --build "$build" -j"$jobs" --target "${targets[@]}"
 library="$root/$build/library/libtarvex-demo.so.1"
 export TARVEX_LIBRARY="$library"
@@ -36,7 +34,9 @@ step "pytest"
 
 step "install as the README says, and run an example from the install"
 "$python" -m venv --system-site-packages "$work/venv"
-"$work/venv/bin/pip" install --quiet --no-deps --no-build-isolation --no-index ./python
+# From a copy, so that the build leaves nothing in the tree.
+cp -r python "$work/python"
+"$work/venv/bin/pip" install --quiet --no-deps --no-build-isolation --no-index "$work/python"
 (cd "$work" && env -u TARVEX_LIBRARY LD_LIBRARY_PATH="$root/$build/library" \
    TARVEX_DEMO=clock=virtual "$work/venv/bin/python" "$root/python/examples/capture_csv.py" \
    --demo -n 10 -o samples.csv && test "$(wc -l < samples.csv)" -eq 321)

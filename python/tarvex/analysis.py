@@ -11,7 +11,8 @@ import ctypes.util
 import os
 import sys
 import threading
-from ctypes import POINTER, c_char, c_char_p, c_double, c_int32, c_uint8, c_uint16, c_uint32
+from ctypes import (POINTER, byref, c_char, c_char_p, c_double, c_int32, c_uint8, c_uint16,
+                    c_uint32)
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Dict, List, Optional, Sequence, Tuple, Union
@@ -187,12 +188,9 @@ def rates_fold(data_rate: float, sample_rate: float) -> Optional[bool]:
     """Whether the rates give an eye (a fold step), or None without the analysis library."""
     if not analysis_available():
         return None
-    one = np.zeros(1, dtype=np.uint16)
-    x = np.empty(1, dtype=np.uint16)
-    y = np.empty(1, dtype=np.uint16)
-    width = c_uint16(0)
-    status = load_analysis().tvaFoldSamples(_u16(one), 1, data_rate, sample_rate, 0, _u16(x),
-                                            _u16(y), ctypes.byref(width))
+    one, x, y, width = c_uint16(0), c_uint16(0), c_uint16(0), c_uint16(0)
+    status = load_analysis().tvaFoldSamples(byref(one), 1, data_rate, sample_rate, 0, byref(x),
+                                            byref(y), byref(width))
     return status != _BAD_RATES
 
 

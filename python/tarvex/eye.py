@@ -55,8 +55,8 @@ class Eye:
         return self._measurements
 
     def mask_test(self, mask: Mask, frame: Optional[EyeFrame] = None) -> MaskResult:
-        """Tests the points against `mask` in `frame` (the measured frame if not given;
-        AnalysisError-free ValueError when the eye has none)."""
+        """Tests the points against `mask` in `frame` (the measured frame if not given; a
+        ValueError when the eye has none, as its levels or crossing were not found)."""
         if not isinstance(mask, Mask):
             raise TypeError(f"mask must be a tarvex.Mask, not {type(mask).__name__}")
         if frame is None:
