@@ -102,6 +102,8 @@ void read(std::string_view text, TvaMask& mask) {
         json = Json::parse(text.begin(), text.end());
     } catch (const Json::parse_error& e) {
         throw Refusal("the mask file is not valid JSON (at " + lineAndColumn(text, e.byte == 0 ? 0 : e.byte - 1) + ")");
+    } catch (const Json::out_of_range&) {
+        throw Refusal("the mask file holds a number too large for a double");
     }
     if (!json.is_object())
         throw Refusal("a mask file holds one JSON object: {\"version\": 1, \"regions\": [...]}");

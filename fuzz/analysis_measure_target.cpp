@@ -125,11 +125,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           "tvaMeasurePoints: a status it may not give");
     checkMeasurements(m, status, count);
 
-    status = tvaMeasureSamples(y, count, e.dataRate, e.sampleRate, &m);
-    TARVEX_ANALYSIS_CHECK(oneOf(status, {kTvaOk, kTvaNullPointer, kTvaNoSamples, kTvaBadRates,
-                                         kTvaSampleOutOfRange}),
-                          "tvaMeasureSamples: a status it may not give");
-    checkMeasurements(m, status, count);
+    // The raw path folds 65536 X wide, which costs a run of its own: one input in four.
+    if (in.byte() % 4 == 0) {
+        status = tvaMeasureSamples(y, count, e.dataRate, e.sampleRate, &m);
+        TARVEX_ANALYSIS_CHECK(oneOf(status, {kTvaOk, kTvaNullPointer, kTvaNoSamples, kTvaBadRates,
+                                             kTvaSampleOutOfRange}),
+                              "tvaMeasureSamples: a status it may not give");
+        checkMeasurements(m, status, count);
+    }
 
     TvaHistogramLayout layout{};
     layout.rows = 1 + in.below(300);

@@ -182,7 +182,7 @@ TARVEX_ANALYSIS_API const char *TARVEX_ANALYSIS_CALL tvaUnitSymbol(uint32_t unit
 /* A grid over one UI of the folded axis and a range of sample codes.  Column j holds the points
  * whose phase lies in [originPhase + j / columns, originPhase + (j + 1) / columns), taken
  * around the UI; row 0 is the top (yHigh), row r holds codes in
- * [yHigh - (r + 1) h, yHigh - r h) with h = (yHigh - yLow) / rows, and points beyond the range
+ * (yHigh - (r + 1) h, yHigh - r h] with h = (yHigh - yLow) / rows, and points beyond the range
  * are counted in the first or last row. */
 typedef struct TvaHistogramLayout {
     uint32_t columns;    /* per UI, 1 to 4096 */
@@ -241,7 +241,7 @@ TARVEX_ANALYSIS_API int32_t TARVEX_ANALYSIS_CALL tvaMaskFromJson(
 
 /* The NRZ mask of the usual shape: a hexagon in the middle with its points at (x1, 0.5) and
  * (1 - x1, 0.5) and its flat sides from x2 to 1 - x2 at heights y1 and 1 - y1, and two bars
- * across the whole UI, above 1 + y2 and below -y2.  Needs 0 <= x1 < x2 <= 0.5, 0 < y1 < 0.5
+ * across the whole UI, above 1 + y2 and below -y2.  Needs 0 <= x1 < x2 < 0.5, 0 < y1 < 0.5
  * and 0 <= y2 <= 1e5 (kTvaBadArgument otherwise, *mask zeroed).  Regions "hexagon", "top",
  * "bottom". */
 TARVEX_ANALYSIS_API int32_t TARVEX_ANALYSIS_CALL tvaMaskHexagon(double x1, double x2, double y1,

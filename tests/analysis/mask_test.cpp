@@ -314,6 +314,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "edges 1 and 2 run over each other"},
         BadFile{"all in a line", withRegions(R"({"points": [[0, 0], [0.5, 0], [1, 0], [1.5, 0]]})"),
                 "edges 2 and 4 cross or touch"},
+        BadFile{"a number beyond a double", withRegions(R"({"points": [[1e400, 0], [1, 0], [0, 1]]})"),
+                "a number too large for a double"},
         BadFile{"off the plane", withRegions(R"({"points": [[0, 0], [3, 0], [0, 1]]})"),
                 "point 2 is outside the mask's plane"},
         BadFile{"deeply nested", std::string(100, '[') + std::string(100, ']'), "nested too deeply"}),

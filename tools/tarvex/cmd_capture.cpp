@@ -159,7 +159,7 @@ TvaEyeMeasurements measureEye(const std::vector<std::uint16_t>& eyeX,
     const int32_t status = count == 0 ? kTvaNoSamples
                                       : tvaMeasurePoints(eyeX.data(), eyeY.data(), count, width,
                                                          dataRate, &measured);
-    if (status != kTvaOk && status != kTvaBadEyeWidth)
+    if (status != kTvaOk)
         throw ToolError(fmt::format("the eye could not be measured: {}", tvaStatusText(status)));
     return measured;
 }
@@ -231,8 +231,14 @@ void eye(Tool& tool, const EyeArgs& args) {
     }
     // Measured whenever anything is to be said about the eye or drawn: the picture places its
     // crossings where the measurements found them.
+    // A capture of one code throughout (a board that sends nothing) has no eye to measure: the
+    // picture shows it as it is.
+    if ((args.measure || mask) && range.width == 0)
+        throw ToolError(fmt::format("every sample of the capture is {}: there is no eye to "
+                                    "measure; check the signal at the board's input",
+                                    range.maximum));
     TvaEyeMeasurements measured{};
-    if (picture || args.measure || mask)
+    if ((picture || args.measure || mask) && range.width > 0)
         measured = measureEye(eyeX, eyeY, stats.sampleCount, range.width, dataRate);
     const bool frameValid = measured.frameValid == 1;
 
