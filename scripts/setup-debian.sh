@@ -4,6 +4,7 @@
 #   scripts/setup-debian.sh windows    also the MinGW-w64 cross compilers and Wine (64- and 32-bit)
 #   scripts/setup-debian.sh libusb     also libusb and umockdev
 #   scripts/setup-debian.sh packaging  also lintian, to check the Debian packages
+#   scripts/setup-debian.sh python     also Python 3 with NumPy, pytest, venv and matplotlib
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config
@@ -18,6 +19,8 @@ for extra in "$@"; do
              foreign+=(i386) ;;
     libusb) packages+=(libusb-1.0-0-dev umockdev libumockdev-dev) ;;
     packaging) packages+=(lintian) ;;
+    python) packages+=(python3 python3-numpy python3-pytest python3-venv python3-setuptools
+                       python3-wheel python3-matplotlib) ;;
     *) echo "setup-debian.sh: unknown extra '$extra'" >&2; exit 2 ;;
   esac
 done

@@ -6,13 +6,14 @@
 #   4. the fuzzer for a bounded time;
 #   5. the libusb backend against an emulated kernel device (umockdev);
 #   6. the Windows DLLs, cross-built with MinGW-w64, under Wine (64-bit and 32-bit);
-#   7. the install, host programs built against it, and the packages (scripts/test-install.sh).
+#   7. the install, host programs built against it, and the packages (scripts/test-install.sh);
+#   8. the Python package: its tests, install and examples against the demo library.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
 
-scripts/setup-debian.sh windows libusb packaging
+scripts/setup-debian.sh windows libusb packaging python
 
 step() { printf '\n==== %s ====\n' "$*"; }
 
@@ -57,6 +58,11 @@ fi
 if [ -x scripts/test-install.sh ]; then
   step "install, host programs and packages"
   scripts/test-install.sh build/release
+fi
+
+if [ -x scripts/test-python.sh ]; then
+  step "Python package"
+  scripts/test-python.sh build/release
 fi
 
 step "all tests passed"
