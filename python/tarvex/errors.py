@@ -5,7 +5,13 @@ tool prints (tools/tarvex/errors.cpp, systemErrorText): keep the two in step.
 """
 from __future__ import annotations
 
+import sys
 from typing import Any, Dict, Optional, Sequence, Tuple
+
+# Where there is no driver to grant access, the udev rule does (the tool says the same).
+_ACCESS_DENIED = ("access is denied (error 5)" if sys.platform == "win32" else
+                  "access is denied (error 5); to reach boards without root, install the udev "
+                  "rule 70-tarvex.rules (see docs/real-boards.md) and plug the board in again")
 
 # code: (name, sentence)
 _CODES: Dict[int, Tuple[str, Optional[str]]] = {
@@ -13,7 +19,7 @@ _CODES: Dict[int, Tuple[str, Optional[str]]] = {
     1: ("ERROR_INVALID_FUNCTION", None),
     2: ("ERROR_FILE_NOT_FOUND", "the device is not there (error 2)"),
     3: ("ERROR_PATH_NOT_FOUND", None),
-    5: ("ERROR_ACCESS_DENIED", "access is denied (error 5)"),
+    5: ("ERROR_ACCESS_DENIED", _ACCESS_DENIED),
     6: ("ERROR_INVALID_HANDLE", "its pipes are no longer open (error 6)"),
     8: ("ERROR_NOT_ENOUGH_MEMORY", "the system is out of memory (error 8)"),
     31: ("ERROR_GEN_FAILURE", "the device is not working properly (error 31)"),
