@@ -149,20 +149,8 @@ struct EyeArgs {
 void eye(Tool& tool, const EyeArgs& args) {
     if (args.output.empty() && args.csv.empty())
         throw UsageError("say where the eye goes: -o FILE.png or FILE.svg, and/or --csv FILE");
-    double dataRate = args.dataRate;
-    double sampleRate = args.sampleRate;
-    if (tool.options().demo) {
-        if (dataRate == 0) dataRate = tool.options().demoConfig.firmware.signal.dataRate;
-        if (sampleRate == 0) sampleRate = tool.options().demoConfig.firmware.signal.sampleRate;
-    }
-    if (dataRate == 0 || sampleRate == 0)
-        throw UsageError("give the signal's rates: --data-rate and --sample-rate (the demo board's "
-                         "are known with --demo, a real board's are not)");
+    const auto [dataRate, sampleRate] = signalRates(tool.options(), args.dataRate, args.sampleRate);
     const auto foldStep = commands::eyeFoldStep(dataRate, sampleRate);
-    if (!foldStep)
-        throw UsageError(fmt::format("a {} signal sampled at {} gives no eye: the sample period "
-                                     "spans too many bit periods",
-                                     formatRate(dataRate, "b/s"), formatRate(sampleRate, "S/s")));
     std::optional<PictureFormat> format;
     if (!args.output.empty()) format = pictureFormatOf(args.output);
 
