@@ -8,5 +8,6 @@ void registerCaptureBenchmarks();      // figure 2: scope captures of 1, 100, 65
 void registerEyeBenchmarks();          // figure 3: eye folding beside a memory copy
 void registerDiscoveryBenchmarks();    // figure 4: the device count beside one snapshot
 void registerCalibrationBenchmarks();  // figure 5: the calibration wire format
+void registerAnalysisBenchmarks();     // figure 6: eye measurements and the mask test
 
 }  // namespace tarvex::bench

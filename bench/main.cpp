@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     registerEyeBenchmarks();
     registerDiscoveryBenchmarks();
     registerCalibrationBenchmarks();
+    registerAnalysisBenchmarks();
 
     FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

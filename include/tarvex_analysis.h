@@ -86,7 +86,8 @@ enum TvaStatus {
     kTvaNoTransitions = 101,    /* no transitions between the levels */
     kTvaLevelsNotApart = 102,   /* the one and zero levels cannot be told apart */
     kTvaInsideNoise = 103,      /* its threshold lies within the levels' noise (3 sigma) */
-    kTvaNotEnoughEdges = 104    /* a rising or falling edge it needs was not found */
+    kTvaNotEnoughEdges = 104,   /* a rising or falling edge it needs was not found */
+    kTvaNoNoise = 105           /* no noise within the resolution: nothing to divide by */
 };
 
 /* The status's sentence, in English ("a pointer the call needs is null"); never null. */
@@ -267,7 +268,8 @@ typedef struct TvaMaskResult {
 /* Tests `count` points against `mask` in the eye's `frame`.  A point is inside a region when
  * its position (x = phase - crossingPhase, taken in [0, 1), and the same plus or minus whole UIs)
  * lies in the polygon or on its edge.  regionFlags is optional: when given it holds `count`
- * bytes and receives for each point a byte with bit r set when the point is inside region r. */
+ * bytes and receives for each point a byte with bit r set when the point is inside region r.
+ * On failure *result is zeroed, and so are the flags when the points were at fault. */
 TARVEX_ANALYSIS_API int32_t TARVEX_ANALYSIS_CALL tvaMaskTest(
     const uint16_t *eyeX, const uint16_t *eyeY, uint32_t count, uint16_t eyeWidth,
     const TvaEyeFrame *frame, const TvaMask *mask, TvaMaskResult *result, uint8_t *regionFlags);

@@ -10,7 +10,8 @@ if(TARGET tarvex_cli)
     cli/cli_usage_test.cpp
     cli/cli_board_test.cpp
     cli/cli_commands_test.cpp
-    cli/cli_capture_test.cpp)
+    cli/cli_capture_test.cpp
+    cli/cli_analysis_test.cpp)
   target_compile_definitions(cli_test PRIVATE TARVEX_TOOL="$<TARGET_FILE:tarvex_cli>")
   target_link_libraries(cli_test PRIVATE GTest::gmock nlohmann_json::nlohmann_json PNG::PNG
                         EXPAT::EXPAT)

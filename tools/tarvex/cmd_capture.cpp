@@ -11,10 +11,12 @@
 #include "commands/eye_fold.h"
 #include "commands/packet.h"
 #include "errors.h"
+#include "eye_analysis.h"
 #include "eye_plot.h"
 #include "progress.h"
 #include "session.h"
 #include "tarvex.h"
+#include "tarvex_analysis.h"
 #include "tool.h"
 #include "values.h"
 
@@ -144,11 +146,37 @@ struct EyeArgs {
     std::string csv;
     unsigned width = 1000;
     unsigned height = 640;
+    bool measure = false;
+    std::string mask;
+    double voltsPerCode = 0;
 };
 
+// The measurements, which also place the crossing for the picture and the mask.
+TvaEyeMeasurements measureEye(const std::vector<std::uint16_t>& eyeX,
+                              const std::vector<std::uint16_t>& eyeY, std::uint32_t count,
+                              std::uint16_t width, double dataRate) {
+    TvaEyeMeasurements measured{};
+    const int32_t status = count == 0 ? kTvaNoSamples
+                                      : tvaMeasurePoints(eyeX.data(), eyeY.data(), count, width,
+                                                         dataRate, &measured);
+    if (status != kTvaOk && status != kTvaBadEyeWidth)
+        throw ToolError(fmt::format("the eye could not be measured: {}", tvaStatusText(status)));
+    return measured;
+}
+
+// Why the eye has no frame for a mask: the reason its levels were not measured.
+std::string whyNoFrame(const TvaEyeMeasurements& measured) {
+    const TvaMeasurement& level = measured.items[kTvaOneLevel];
+    if (!level.measurable) return tvaStatusText(level.reason);
+    return tvaStatusText(measured.items[kTvaCrossingLevel].reason);
+}
+
 void eye(Tool& tool, const EyeArgs& args) {
-    if (args.output.empty() && args.csv.empty())
-        throw UsageError("say where the eye goes: -o FILE.png or FILE.svg, and/or --csv FILE");
+    if (args.output.empty() && args.csv.empty() && !args.measure && args.mask.empty())
+        throw UsageError("say what to do with the eye: -o FILE.png or FILE.svg, --csv FILE, "
+                         "--measure or --mask MASK");
+    std::optional<MaskChoice> mask;
+    if (!args.mask.empty()) mask = readMask(args.mask);
     const auto [dataRate, sampleRate] = signalRates(tool.options(), args.dataRate, args.sampleRate);
     const auto foldStep = commands::eyeFoldStep(dataRate, sampleRate);
     std::optional<PictureFormat> format;
@@ -189,6 +217,28 @@ void eye(Tool& tool, const EyeArgs& args) {
             fmt::print(points->get(), "{},{},{}\n", i, eyeX[i], eyeY[i]);
         points->keep();
     }
+    // Measured whenever anything is to be said about the eye or drawn: the picture places its
+    // crossings where the measurements found them.
+    TvaEyeMeasurements measured{};
+    if (picture || args.measure || mask)
+        measured = measureEye(eyeX, eyeY, stats.sampleCount, range.width, dataRate);
+    const bool frameValid = measured.frameValid == 1;
+
+    TvaMaskResult maskResult{};
+    std::vector<std::uint8_t> inside;
+    if (mask) {
+        if (!frameValid)
+            throw ToolError(fmt::format("the eye's levels and crossing were not found ({}), so "
+                                        "there is nothing to place the mask in",
+                                        whyNoFrame(measured)));
+        inside.assign(stats.sampleCount, 0);
+        const int32_t status = tvaMaskTest(eyeX.data(), eyeY.data(), stats.sampleCount,
+                                           range.width, &measured.frame, &mask->mask,
+                                           &maskResult, inside.data());
+        if (status != kTvaOk)
+            throw ToolError(fmt::format("the mask test failed to run: {}", tvaStatusText(status)));
+    }
+
     if (picture) {
         EyeData data;
         data.x = {eyeX.data(), stats.sampleCount};
@@ -201,12 +251,20 @@ void eye(Tool& tool, const EyeArgs& args) {
         data.foldStep = *foldStep;
         data.packets = args.packets;
         data.stats = stats;
+        data.frame = measured.frame;
+        data.frameValid = frameValid;
+        if (mask) {
+            data.mask = &*mask;
+            data.maskResult = &maskResult;
+            data.maskFlags = inside;
+        }
         picture->close();
         drawEye(data, args.output, *format,
                 {static_cast<int>(args.width), static_cast<int>(args.height)});
         picture->keep();
     }
 
+    const CodeScale scale{args.voltsPerCode};
     Json record = statsRecord(stats, args.packets);
     record["index"] = board.index();
     record["dataRate"] = dataRate;
@@ -222,9 +280,27 @@ void eye(Tool& tool, const EyeArgs& args) {
         record["height"] = args.height;
     }
     if (points) record["csv"] = args.csv;
-    tool.out().result(record, {});
+    if (args.measure) {
+        if (scale.voltsPerCode > 0) record["voltsPerCode"] = scale.voltsPerCode;
+        record["unitInterval"] = 1.0 / dataRate;
+        record["measurements"] = measurementsJson(measured, scale);
+    }
+    if ((args.measure || mask) && frameValid)
+        record["frame"] = {{"crossingPhase", measured.frame.crossingPhase},
+                           {"zeroLevel", measured.frame.zeroLevel},
+                           {"oneLevel", measured.frame.oneLevel}};
+    if (mask) record["mask"] = maskJson(*mask, maskResult);
+    tool.out().result(record, [&] {
+        if (args.measure) printMeasurements(measured, scale);
+        if (mask) Output::line(maskSummary(*mask, maskResult));
+    });
     reportIncomplete(board.index(), stats, args.packets,
-                     !args.output.empty() ? args.output : args.csv);
+                     !args.output.empty() ? args.output : !args.csv.empty() ? args.csv : "the eye");
+    if (mask && !maskResult.passed)
+        throw ToolError(fmt::format("the eye fails the mask {}: {} of {} samples inside it",
+                                    mask->spec, maskResult.failedSamples,
+                                    maskResult.testedSamples),
+                        kExitMaskFailed);
 }
 
 }  // namespace
@@ -280,6 +356,20 @@ void addCaptureCommands(Tool& tool) {
     eyeCommand->add_option("--height", eyeArgs->height, "Picture height in pixels")
         ->check(range(300, 8000))
         ->capture_default_str();
+    eyeCommand->add_flag("--measure", eyeArgs->measure,
+                         "Measure the eye: levels, noise, height, Q, crossing, jitter, width, "
+                         "rise and fall times, duty-cycle distortion (a table, or with --json "
+                         "every value in SI units)");
+    eyeCommand
+        ->add_option("--mask", eyeArgs->mask,
+                     "Test the eye against a mask: hexagon:X1,X2,Y1,Y2 or a mask file (JSON); "
+                     "the picture shows it, exit status 3 when samples fall inside it")
+        ->type_name("MASK");
+    eyeCommand
+        ->add_option("--volts-per-code", eyeArgs->voltsPerCode,
+                     "Show levels in mV (volts in JSON): the volts one sample code stands for")
+        ->type_name("V")
+        ->check(positive());
     tool.on(eyeCommand, [eyeArgs](Tool& t) { eye(t, *eyeArgs); });
 }
 

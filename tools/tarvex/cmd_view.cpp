@@ -55,12 +55,12 @@ void view(Tool& tool, const ViewArgs& args) {
     tool.out().result({{"url", server.url()}, {"listen", options.listen}, {"port", server.port()}},
                       [&] { Output::line(server.url()); });
     std::fflush(results());
-    note("tarvex view: open the address above in a browser; Ctrl-C stops");
+    note("the live eye is served at the address above: open it in a browser; Ctrl-C stops");
 
     while (!interrupted()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     server.stop();
     acquisition.stop();
-    note("tarvex view: stopped");
+    note("the view stopped");
 }
 
 }  // namespace

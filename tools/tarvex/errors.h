@@ -16,6 +16,7 @@ enum ExitStatus : int {
     kExitOk = 0,
     kExitFailure = 1,        // the board or the system did not do what was asked
     kExitUsage = 2,          // the command line was wrong
+    kExitMaskFailed = 3,     // eye --mask: samples fell inside the mask
     kExitInterrupted = 130,  // stopped by Ctrl-C (128 + SIGINT, as the shells report it)
 };
 

@@ -24,91 +24,60 @@ namespace {
 
 // ---- the density of hits -------------------------------------------------------------------
 
-// Hits per cell over one bit period, which starts at the data crossing: column 0 holds the
-// positions just after the crossing.  Row 0 is the top.
+// Hits per cell over one bit period, counted by the analysis library in the columns it suggests
+// for the sampler's phases.  Row 0 is the top.
 struct Density {
-    int columns = 1;
-    int rows = 1;
-    double yLow = 0;   // sample code at the bottom edge
-    double yHigh = 1;  // sample code at the top edge
+    TvaHistogramLayout layout{};
+    double crossing = 0;  // phase of the crossing, shown at 0 and 1 UI
     std::vector<std::uint32_t> hits;
     std::uint32_t maxHits = 0;
 
-    std::uint32_t at(int column, int row) const {
-        return hits[static_cast<std::size_t>(row) * columns + column];
+    std::uint32_t at(std::uint32_t column, std::uint32_t row) const {
+        return hits[static_cast<std::size_t>(row) * layout.columns + column];
     }
     // The column shown at `ui` unit intervals from a crossing (any number: the eye repeats).
-    int columnAt(double ui) const {
-        return std::min(columns - 1, static_cast<int>((ui - std::floor(ui)) * columns));
+    std::uint32_t columnAt(double ui) const {
+        double phase = crossing + ui - layout.originPhase;
+        phase -= std::floor(phase);
+        return std::min(layout.columns - 1, static_cast<std::uint32_t>(phase * layout.columns));
     }
 };
 
-constexpr int kMaxBinsPerUi = 200;
-
-// Columns per bit period.  An equivalent-time sampler whose step is a fraction p/q of the bit
-// visits q evenly spread positions, over and over: one column per position draws the eye without
-// gaps or doubled columns.  Other steps spread the samples over the whole bit.
-int binsPerUi(const EyeData& eye) {
-    const double samples = std::max<double>(1.0, static_cast<double>(eye.x.size()));
-    for (int q = 1; q <= kMaxBinsPerUi; ++q) {
-        const double p = std::round(eye.foldStep * q);
-        // The positions drift off the q-point pattern by this much over the whole capture.
-        if (std::fabs(eye.foldStep - p / q) * samples < 0.1 / q) return q;
-    }
-    std::vector<bool> seen(static_cast<std::size_t>(eye.width) + 1, false);
-    int distinct = 0;
-    for (const auto x : eye.x) {
-        const std::size_t at = std::min<std::size_t>(x, eye.width);
-        if (!seen[at]) {
-            seen[at] = true;
-            ++distinct;
+Density buildDensity(const EyeData& eye, std::uint32_t rows) {
+    Density d;
+    d.crossing = eye.frameValid ? eye.frame.crossingPhase : 0.0;
+    const auto count = static_cast<std::uint32_t>(eye.x.size());
+    double low = eye.minimum;
+    double high = eye.maximum;
+    // The mask's edges near the eye show too (the bars reach far beyond: only their inner edges).
+    if (eye.mask != nullptr && eye.frameValid) {
+        const TvaEyeFrame& f = eye.frame;
+        for (std::uint32_t r = 0; r < eye.mask->mask.regionCount; ++r) {
+            const TvaMaskRegion& region = eye.mask->mask.regions[r];
+            for (std::uint32_t v = 0; v < region.vertexCount; ++v) {
+                const double y = region.vertices[v].y;
+                if (y < -0.5 || y > 1.5) continue;
+                const double code = f.zeroLevel + y * (f.oneLevel - f.zeroLevel);
+                low = std::min(low, code);
+                high = std::max(high, code);
+            }
         }
     }
-    return std::clamp(distinct, 1, kMaxBinsPerUi);
-}
-
-// Where within the bit the data crosses the middle level, from 0 to 1: the circular mean of the
-// positions of the samples that lie between the levels (the transitions).
-double crossingPosition(const EyeData& eye) {
-    if (eye.width == 0 || eye.maximum <= eye.minimum) return 0.0;
-    const double span = eye.maximum - eye.minimum;
-    const double bandLow = eye.minimum + 0.3 * span;
-    const double bandHigh = eye.minimum + 0.7 * span;
-    double sumCos = 0;
-    double sumSin = 0;
-    for (std::size_t i = 0; i < eye.x.size(); ++i) {
-        if (eye.y[i] < bandLow || eye.y[i] > bandHigh) continue;
-        const double angle = 2 * std::numbers::pi * eye.x[i] / eye.width;
-        sumCos += std::cos(angle);
-        sumSin += std::sin(angle);
+    const CodeRange range = codeRange(low, high);
+    d.layout.rows = rows;
+    d.layout.yLow = range.low;
+    d.layout.yHigh = range.high;
+    d.layout.columns = 1;
+    if (count == 0 || eye.width == 0 ||
+        tvaSuggestLayout(eye.x.data(), count, eye.width, eye.dataRate, eye.sampleRate, d.crossing,
+                         &d.layout) != kTvaOk) {
+        d.hits.assign(rows, 0);
+        return d;
     }
-    if (sumCos == 0 && sumSin == 0) return 0.0;
-    const double position = std::atan2(sumSin, sumCos) / (2 * std::numbers::pi);
-    return position < 0 ? position + 1 : position;
-}
-
-Density buildDensity(const EyeData& eye, int rows) {
-    Density d;
-    d.columns = binsPerUi(eye);
-    d.rows = rows;
-    d.hits.assign(static_cast<std::size_t>(d.columns) * d.rows, 0);
-
-    const CodeRange range = codeRange(eye.minimum, eye.maximum);
-    d.yLow = range.low;
-    d.yHigh = range.high;
-
-    // The crossing goes half a column off a column edge, so that the positions an equivalent-time
-    // sampler visits land in the middle of their columns (X is truncated: a position can come
-    // out a hair below where it belongs, never above).
-    const double crossing = (std::floor(crossingPosition(eye) * d.columns) + 0.5) / d.columns;
-    for (std::size_t i = 0; i < eye.x.size(); ++i) {
-        const double position = eye.width == 0 ? 0.0 : static_cast<double>(eye.x[i]) / eye.width;
-        const int column = d.columnAt(position - crossing);
-        const int row = std::clamp(
-            static_cast<int>((d.yHigh - eye.y[i]) / (d.yHigh - d.yLow) * d.rows), 0, d.rows - 1);
-        auto& cell = d.hits[static_cast<std::size_t>(row) * d.columns + column];
-        d.maxHits = std::max(d.maxHits, ++cell);
-    }
+    d.hits.assign(static_cast<std::size_t>(d.layout.columns) * rows, 0);
+    tvaEyeHistogram(eye.x.data(), eye.y.data(), count, eye.width, &d.layout, d.hits.data(),
+                    static_cast<std::uint32_t>(d.hits.size()));
+    for (const std::uint32_t h : d.hits) d.maxHits = std::max(d.maxHits, h);
     return d;
 }
 
@@ -126,6 +95,9 @@ const Rgb& kText = eyeTheme().text;
 const Rgb& kDimText = eyeTheme().dimText;
 const Rgb& kGrid = eyeTheme().grid;
 const Rgb& kFrame = eyeTheme().frame;
+const Rgb& kMaskFill = eyeTheme().maskFill;
+const Rgb& kMaskEdge = eyeTheme().maskEdge;
+const Rgb& kInside = eyeTheme().inside;
 
 // ---- cairo helpers ----------------------------------------------------------------------------
 
@@ -174,7 +146,7 @@ Surface densityImage(const Density& d, int width, int height) {
     const int stride = cairo_image_surface_get_stride(image.get());
     for (int py = 0; py < height; ++py) {
         auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(py) * stride);
-        const int cellRow = py * d.rows / height;
+        const auto cellRow = static_cast<std::uint32_t>(py * static_cast<std::int64_t>(d.layout.rows) / height);
         for (int px = 0; px < width; ++px) {
             const double ui = kUiStart + (kUiEnd - kUiStart) * (px + 0.5) / width;
             const std::uint32_t hits = d.at(d.columnAt(ui), cellRow);
@@ -295,11 +267,87 @@ void drawTitle(cairo_t* cr, const EyeData& eye, double width) {
     text(cr, width / 2, 32, eyeTitle(eye.dataRate, eye.sampleRate), Align::kCentre);
     setFont(cr, 13);
     setColour(cr, kDimText);
-    text(cr, width / 2, 54,
-         fmt::format("{} samples from {} packets: {} ok, {} short, {} failed",
-                     eye.stats.sampleCount, eye.packets, eye.stats.okCount, eye.stats.shortCount,
-                     eye.stats.failCount),
-         Align::kCentre);
+    std::string subtitle = fmt::format("{} samples from {} packets: {} ok, {} short, {} failed",
+                                       eye.stats.sampleCount, eye.packets, eye.stats.okCount,
+                                       eye.stats.shortCount, eye.stats.failCount);
+    if (eye.mask != nullptr && eye.maskResult != nullptr) {
+        subtitle += eye.maskResult->passed
+                        ? fmt::format("; mask passed, margin {:.1f} %", eye.maskResult->marginPercent)
+                        : fmt::format("; mask FAILED: {} samples inside, margin {:.1f} %",
+                                      eye.maskResult->failedSamples, eye.maskResult->marginPercent);
+        if (!eye.maskResult->passed) setColour(cr, kInside);
+    }
+    text(cr, width / 2, 54, subtitle, Align::kCentre);
+}
+
+// ---- the mask ---------------------------------------------------------------------------------
+
+
+// The mask's regions in the eye's frame (x in UI from the crossing, y from the zero level to the
+// one level), and their copies a UI to either side, clipped to the plot.
+void drawMask(cairo_t* cr, const Axes& axes, const EyeData& eye) {
+    const TvaEyeFrame& f = eye.frame;
+    const auto code = [&](double y) {
+        // Far-away edges (the bars reach 1e6) are kept near the plot, where cairo draws them
+        // exactly; the clip does the rest.
+        const double span = axes.yHigh - axes.yLow;
+        return std::clamp(f.zeroLevel + y * (f.oneLevel - f.zeroLevel), axes.yLow - span, axes.yHigh + span);
+    };
+    cairo_save(cr);
+    cairo_rectangle(cr, axes.plot.left, axes.plot.top, axes.plot.width, axes.plot.height);
+    cairo_clip(cr);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    cairo_set_line_width(cr, 1.5);
+    for (std::uint32_t r = 0; r < eye.mask->mask.regionCount; ++r) {
+        const TvaMaskRegion& region = eye.mask->mask.regions[r];
+        double left = region.vertices[0].x, right = left;
+        for (std::uint32_t v = 0; v < region.vertexCount; ++v) {
+            left = std::min(left, region.vertices[v].x);
+            right = std::max(right, region.vertices[v].x);
+        }
+        // A region as wide as the view (the bars) is drawn once, not with its copies' seams.
+        const bool spansView = left <= kUiStart && right >= kUiEnd;
+        for (int k = -2; k <= 2; ++k) {
+            if ((spansView && k != 0) || right + k < kUiStart || left + k > kUiEnd) continue;
+            for (std::uint32_t v = 0; v < region.vertexCount; ++v) {
+                const double x = axes.x(region.vertices[v].x + k);
+                const double y = axes.y(code(region.vertices[v].y));
+                v == 0 ? cairo_move_to(cr, x, y) : cairo_line_to(cr, x, y);
+            }
+            cairo_close_path(cr);
+        }
+        cairo_set_source_rgba(cr, kMaskFill.r, kMaskFill.g, kMaskFill.b, 0.28);
+        cairo_fill_preserve(cr);
+        cairo_set_source_rgba(cr, kMaskEdge.r, kMaskEdge.g, kMaskEdge.b, 0.9);
+        cairo_stroke(cr);
+    }
+    cairo_restore(cr);
+}
+
+// The points inside the mask, each a small cross, wherever they show between -0.5 and 1.5 UI.
+void drawInsideMask(cairo_t* cr, const Axes& axes, const EyeData& eye) {
+    if (eye.maskFlags.empty()) return;
+    cairo_save(cr);
+    cairo_rectangle(cr, axes.plot.left, axes.plot.top, axes.plot.width, axes.plot.height);
+    cairo_clip(cr);
+    constexpr double kArm = 2.5;
+    for (std::size_t i = 0; i < eye.maskFlags.size() && i < eye.x.size(); ++i) {
+        if (eye.maskFlags[i] == 0) continue;
+        double ui = (eye.x[i] + 0.5) / eye.width - eye.frame.crossingPhase;
+        ui -= std::floor(ui);
+        for (const double at : {ui - 1, ui, ui + 1}) {
+            if (at < kUiStart || at > kUiEnd) continue;
+            const double x = axes.x(at), y = axes.y(eye.y[i]);
+            cairo_move_to(cr, x - kArm, y - kArm);
+            cairo_line_to(cr, x + kArm, y + kArm);
+            cairo_move_to(cr, x - kArm, y + kArm);
+            cairo_line_to(cr, x + kArm, y - kArm);
+        }
+    }
+    setColour(cr, kInside);
+    cairo_set_line_width(cr, 1.2);
+    cairo_stroke(cr);
+    cairo_restore(cr);
 }
 
 void drawPicture(cairo_t* cr, const EyeData& eye, PictureSize size) {
@@ -309,9 +357,10 @@ void drawPicture(cairo_t* cr, const EyeData& eye, PictureSize size) {
     const Rect plot{84, 72, size.width - 84.0 - 118.0, size.height - 72.0 - 66.0};
     const int plotWidth = static_cast<int>(plot.width);
     const int plotHeight = static_cast<int>(plot.height);
-    const Density density = buildDensity(eye, std::clamp(plotHeight / 2, 16, 400));
+    const Density density =
+        buildDensity(eye, static_cast<std::uint32_t>(std::clamp(plotHeight / 2, 16, 400)));
 
-    const Axes axes{plot, density.yLow, density.yHigh};
+    const Axes axes{plot, density.layout.yLow, density.layout.yHigh};
     setColour(cr, eyeTheme().plot);
     cairo_rectangle(cr, plot.left, plot.top, plot.width, plot.height);
     cairo_fill(cr);
@@ -320,6 +369,11 @@ void drawPicture(cairo_t* cr, const EyeData& eye, PictureSize size) {
     const Surface image = densityImage(density, plotWidth, plotHeight);
     cairo_set_source_surface(cr, image.get(), plot.left, plot.top);
     cairo_paint(cr);
+
+    if (eye.mask != nullptr && eye.frameValid) {
+        drawMask(cr, axes, eye);
+        drawInsideMask(cr, axes, eye);
+    }
 
     drawAxes(cr, axes, eye);
     drawColourBar(cr, plot, density);

@@ -6,7 +6,9 @@
 #include <span>
 #include <string>
 
+#include "eye_analysis.h"
 #include "tarvex.h"
+#include "tarvex_analysis.h"
 
 namespace tarvex::cli {
 
@@ -21,6 +23,13 @@ struct EyeData {
     double foldStep = 0;               // fraction of a bit one sample period advances
     std::uint32_t packets = 0;
     ScopeStats stats{};
+    // Where the eye sits, from the measurements: the crossing goes at 0 and 1 UI.
+    TvaEyeFrame frame{};
+    bool frameValid = false;
+    // A mask test to draw over the eye, with each point's regions (bit r: inside region r).
+    const MaskChoice* mask = nullptr;
+    const TvaMaskResult* maskResult = nullptr;
+    std::span<const std::uint8_t> maskFlags;
 };
 
 enum class PictureFormat { kPng, kSvg };
@@ -35,8 +44,8 @@ struct PictureSize {
 PictureFormat pictureFormatOf(const std::string& path);
 
 // Draws the eye and writes it to `path`.  Two bit periods are shown, from -0.5 to 1.5 unit
-// intervals, with the data crossings placed at 0 and 1.  Throws a ToolError when the file cannot
-// be written.
+// intervals, with the data crossings placed at 0 and 1; a mask, when given, over it with the
+// points inside it marked.  Throws a ToolError when the file cannot be written.
 void drawEye(const EyeData& eye, const std::string& path, PictureFormat format, PictureSize size);
 
 }  // namespace tarvex::cli

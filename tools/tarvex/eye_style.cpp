@@ -61,11 +61,12 @@ const EyeTheme& eyeTheme() {
     static const EyeTheme theme{
         {0.063, 0.078, 0.094}, {0.0, 0.0, 0.0},    {0.85, 0.87, 0.89},
         {0.60, 0.65, 0.68},    {0.20, 0.24, 0.27}, {0.38, 0.42, 0.46},
+        {0.55, 0.60, 0.70},    {0.80, 0.84, 0.92}, {1.00, 0.15, 0.75},
     };
     return theme;
 }
 
-CodeRange codeRange(std::uint16_t minimum, std::uint16_t maximum) {
+CodeRange codeRange(double minimum, double maximum) {
     double low = minimum;
     double high = maximum;
     if (high <= low) {

@@ -34,6 +34,9 @@ struct EyeTheme {
     Rgb dimText;
     Rgb grid;
     Rgb frame;
+    Rgb maskFill;  // a mask's regions, see-through over the eye
+    Rgb maskEdge;
+    Rgb inside;    // the samples inside the mask
 };
 const EyeTheme& eyeTheme();
 
@@ -43,7 +46,7 @@ struct CodeRange {
     double low;
     double high;
 };
-CodeRange codeRange(std::uint16_t minimum, std::uint16_t maximum);
+CodeRange codeRange(double minimum, double maximum);
 
 // Round sample codes, about six over the range, for the graticule and the labels.
 std::vector<double> codeTicks(const CodeRange& range);

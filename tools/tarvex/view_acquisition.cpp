@@ -112,7 +112,7 @@ Checked<ViewSettings> Acquisition::changeSettings(std::string_view body) {
     return changed;
 }
 
-void Acquisition::setMask(MaskChoice mask) {
+void Acquisition::setMask(std::optional<MaskChoice> mask) {
     const std::lock_guard lock(mutex_);
     mask_ = std::move(mask);
 }
@@ -137,7 +137,7 @@ Json Acquisition::boardJson() const {
 Json Acquisition::stateJson() const {
     const std::lock_guard lock(mutex_);
     return {{"settings", settingsJson(settings_)},
-            {"mask", maskJson(mask_)},
+            {"mask", maskStateJson(mask_)},
             {"board", boardJson()},
             {"seq", seq_}};
 }
@@ -187,7 +187,7 @@ void Acquisition::run() {
     while (!stopping_) {
         settingsChanged_ = false;
         ViewSettings settings;
-        MaskChoice mask;
+        std::optional<MaskChoice> mask;
         std::string followPath;
         {
             const std::lock_guard lock(mutex_);

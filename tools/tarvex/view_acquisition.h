@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -73,7 +74,7 @@ public:
     // Applies a settings request (view_settings.h) and returns the settings now in force, or
     // the sentence that says why nothing changed.
     Checked<ViewSettings> changeSettings(std::string_view body);
-    void setMask(MaskChoice mask);
+    void setMask(std::optional<MaskChoice> mask);
 
     // Settings, mask, the interfaces present and the board's state, as the page reads them.
     Json stateJson() const;
@@ -97,7 +98,7 @@ private:
     mutable std::mutex mutex_;  // everything below
     std::condition_variable wake_;
     ViewSettings settings_;
-    MaskChoice mask_;
+    std::optional<MaskChoice> mask_;
     std::vector<InterfaceInfo> interfaces_;
     BoardState state_ = BoardState::kStarting;
     std::string message_;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "eye_style.h"
 
@@ -27,19 +26,6 @@ void putUint32(std::string& out, std::uint32_t value) {
 double phaseDifference(double a, double b) {
     const double d = a - b;
     return d - std::floor(d + 0.5);
-}
-
-Json measurementsJson(const TvaEyeMeasurements& measured) {
-    Json items = Json::array();
-    for (std::uint32_t i = 0; i < TVA_MEASUREMENT_COUNT; ++i) {
-        const TvaMeasurement& m = measured.items[i];
-        if (m.measurable != 0)
-            items.push_back({{"value", m.value}, {"samples", m.samples},
-                             {"unit", tvaUnitSymbol(m.unit)}});
-        else
-            items.push_back({{"reason", tvaStatusText(m.reason)}, {"unit", tvaUnitSymbol(m.unit)}});
-    }
-    return items;
 }
 
 }  // namespace
@@ -157,30 +143,29 @@ Json FramePipeline::maskResultJson(const TvaEyeMeasurements& measured, const Mas
     }
 
     // The regions where the page draws them: x on its axis (UI from the grid's crossing), y in
-    // codes.
+    // codes; the edges far off (the bars reach 1e6) are brought near the grid, as the picture
+    // does, where a canvas still draws them exactly.
     const TvaEyeFrame& frame = measured.frame;
     const double shift = phaseDifference(frame.crossingPhase, layout_.crossingPhase);
-    Json regions = Json::array();
+    const double span = layout_.grid.yHigh - layout_.grid.yLow;
+    Json out = maskJson(mask, result);
     for (std::uint32_t r = 0; r < mask.mask.regionCount && r < TVA_MASK_MAX_REGIONS; ++r) {
         const TvaMaskRegion& region = mask.mask.regions[r];
         Json outline = Json::array();
         for (std::uint32_t v = 0; v < region.vertexCount && v < TVA_MASK_MAX_VERTICES; ++v) {
             const TvaPoint& p = region.vertices[v];
-            outline.push_back({p.x + shift,
-                               frame.zeroLevel + p.y * (frame.oneLevel - frame.zeroLevel)});
+            const double code = frame.zeroLevel + p.y * (frame.oneLevel - frame.zeroLevel);
+            outline.push_back({p.x + shift, std::clamp(code, layout_.grid.yLow - span,
+                                                       layout_.grid.yHigh + span)});
         }
-        regions.push_back(
-            {{"name", std::string(region.name, strnlen(region.name, TVA_MASK_NAME_BYTES))},
-             {"hits", result.regionHits[r]},
-             {"outline", outline}});
+        out["regions"][r]["outline"] = std::move(outline);
     }
-    return {{"passed", result.passed != 0},     {"failed", result.failedSamples},
-            {"tested", result.testedSamples},   {"marginPercent", result.marginPercent},
-            {"regions", regions}};
+    return out;
 }
 
 FrameContent& FramePipeline::process(std::span<const std::uint16_t> samples,
-                                     const ViewSettings& settings, const MaskChoice& mask) {
+                                     const ViewSettings& settings,
+                                     const std::optional<MaskChoice>& mask) {
     const auto count = static_cast<std::uint32_t>(samples.size());
     out_.eyeX.resize(count);
     out_.eyeY.resize(count);
@@ -222,8 +207,8 @@ FrameContent& FramePipeline::process(std::span<const std::uint16_t> samples,
     header["frame"] = {{"crossingPhase", measured.frame.crossingPhase},
                        {"zeroLevel", measured.frame.zeroLevel},
                        {"oneLevel", measured.frame.oneLevel}};
-    header["measurements"] = measurementsJson(measured);
-    if (mask.kind != MaskChoice::Kind::kNone) header["mask"] = maskResultJson(measured, mask);
+    header["measurements"] = measurementsJson(measured, CodeScale{});
+    if (mask) header["mask"] = maskResultJson(measured, *mask);
     return out_;
 }
 

@@ -15,10 +15,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "eye_analysis.h"
 #include "output.h"
 #include "tarvex_analysis.h"
 #include "view_settings.h"
@@ -60,7 +62,7 @@ public:
     // `mask`.  The working buffers are kept and reused: the pipeline allocates nothing once it
     // has seen a frame of the size.
     FrameContent& process(std::span<const std::uint16_t> samples, const ViewSettings& settings,
-                          const MaskChoice& mask);
+                          const std::optional<MaskChoice>& mask);
 
     // The next frame lays a new grid.
     void relayout() { layout_.grid.columns = 0; }

@@ -275,7 +275,7 @@ struct ViewServer::Impl {
         server.Post("/api/mask", [&self](const httplib::Request& req, httplib::Response& res) {
             auto mask = parseMaskRequest(req.body);
             if (!mask.value) return sentence(res, 400, mask.error);
-            const Json answer = {{"mask", maskJson(*mask.value)}};
+            const Json answer = {{"mask", maskStateJson(*mask.value)}};
             self.acquisition_.setMask(std::move(*mask.value));
             res.set_content(answer.dump(), "application/json");
         });

@@ -1,6 +1,7 @@
 #include "view_settings.h"
 
 #include <cmath>
+#include <cstring>
 
 #include <fmt/format.h>
 
@@ -97,14 +98,14 @@ Checked<ViewSettings> applySettings(const ViewSettings& current, std::string_vie
     return {next, {}};
 }
 
-Checked<MaskChoice> parseMaskRequest(std::string_view body) {
+Checked<std::optional<MaskChoice>> parseMaskRequest(std::string_view body) {
     auto object = objectOf(body);
     if (!object.value) return {{}, object.error};
     const Input& request = *object.value;
     const auto kind = request.find("kind");
     if (kind == request.end() || !kind->is_string())
         return {{}, "a mask request says its kind: \"none\", \"hexagon\" or \"file\""};
-    const auto allowOnly = [&](std::initializer_list<const char*> keys) -> std::string {
+    const auto extraField = [&](std::initializer_list<const char*> keys) -> std::string {
         for (const auto& [key, value] : request.items()) {
             bool known = false;
             for (const char* k : keys) known = known || key == k;
@@ -114,47 +115,49 @@ Checked<MaskChoice> parseMaskRequest(std::string_view body) {
         return {};
     };
 
-    MaskChoice choice;
-    char message[256] = {};
     if (*kind == "none") {
-        if (auto extra = allowOnly({"kind"}); !extra.empty()) return {{}, extra};
-        return {choice, {}};
+        if (auto extra = extraField({"kind"}); !extra.empty()) return {{}, extra};
+        return {std::optional<MaskChoice>(), {}};
     }
+    MaskChoice choice;
     if (*kind == "hexagon") {
-        if (auto extra = allowOnly({"kind", "x1", "x2", "y1", "y2"}); !extra.empty())
+        if (auto extra = extraField({"kind", "x1", "x2", "y1", "y2"}); !extra.empty())
             return {{}, extra};
-        double* fields[] = {&choice.x1, &choice.x2, &choice.y1, &choice.y2};
+        double values[4] = {};
         const char* names[] = {"x1", "x2", "y1", "y2"};
         for (int i = 0; i < 4; ++i) {
             const auto at = request.find(names[i]);
             const auto v = at == request.end() ? std::nullopt : finiteOf(*at);
             if (!v) return {{}, fmt::format("the hexagon needs {} as a number", names[i])};
-            *fields[i] = *v;
+            values[i] = *v;
         }
-        if (tvaMaskHexagon(choice.x1, choice.x2, choice.y1, choice.y2, &choice.mask) != kTvaOk)
-            return {{}, "the hexagon needs 0 <= x1 < x2 <= 0.5, 0 < y1 < 0.5 and 0 <= y2 <= 100000"};
-        choice.kind = MaskChoice::Kind::kHexagon;
-        return {choice, {}};
+        if (tvaMaskHexagon(values[0], values[1], values[2], values[3], &choice.mask) != kTvaOk)
+            return {{}, "the hexagon needs 0 <= x1 < x2 <= 0.5, 0 < y1 < 0.5 and 0 <= y2 <= "
+                        "100000"};
+        choice.spec = fmt::format("hexagon:{:g},{:g},{:g},{:g}", values[0], values[1], values[2],
+                                  values[3]);
+        return {std::optional(choice), {}};
     }
     if (*kind == "file") {
-        if (auto extra = allowOnly({"kind", "name", "text"}); !extra.empty()) return {{}, extra};
+        if (auto extra = extraField({"kind", "name", "text"}); !extra.empty()) return {{}, extra};
         const auto name = request.find("name");
         const auto text = request.find("text");
         if (text == request.end() || !text->is_string())
             return {{}, "a mask file's text comes as a string in \"text\""};
+        choice.spec = "a mask file";
         if (name != request.end()) {
-            if (!name->is_string() || name->get_ref<const std::string&>().size() >
-                                          ViewLimits::kMaxMaskNameBytes)
-                return {{}, fmt::format("a mask file's name is text of up to {} bytes",
+            if (!name->is_string() || name->get_ref<const std::string&>().empty() ||
+                name->get_ref<const std::string&>().size() > ViewLimits::kMaxMaskNameBytes)
+                return {{}, fmt::format("a mask file's name is text of 1 to {} bytes",
                                         ViewLimits::kMaxMaskNameBytes)};
-            choice.name = name->get<std::string>();
+            choice.spec = name->get<std::string>();
         }
         const auto& content = text->get_ref<const std::string&>();
+        char message[256] = {};
         if (tvaMaskFromJson(content.data(), static_cast<std::uint32_t>(content.size()),
                             &choice.mask, message, sizeof message) != kTvaOk)
             return {{}, fmt::format("the mask file cannot be used: {}", message)};
-        choice.kind = MaskChoice::Kind::kFile;
-        return {choice, {}};
+        return {std::optional(choice), {}};
     }
     return {{}, "a mask's kind is \"none\", \"hexagon\" or \"file\""};
 }
@@ -165,26 +168,19 @@ Json settingsJson(const ViewSettings& settings) {
             {"xScale", settings.xScale},   {"run", settings.run}};
 }
 
-Json maskJson(const MaskChoice& mask) {
-    Json out;
-    switch (mask.kind) {
-    case MaskChoice::Kind::kNone: return {{"kind", "none"}};
-    case MaskChoice::Kind::kHexagon:
-        out = {{"kind", "hexagon"}, {"x1", mask.x1}, {"x2", mask.x2}, {"y1", mask.y1},
-               {"y2", mask.y2}};
-        break;
-    case MaskChoice::Kind::kFile: out = {{"kind", "file"}, {"name", mask.name}}; break;
-    }
+Json maskStateJson(const std::optional<MaskChoice>& mask) {
+    if (!mask) return nullptr;
     Json regions = Json::array();
-    for (std::uint32_t r = 0; r < mask.mask.regionCount && r < TVA_MASK_MAX_REGIONS; ++r) {
-        const TvaMaskRegion& region = mask.mask.regions[r];
+    for (std::uint32_t r = 0; r < mask->mask.regionCount && r < TVA_MASK_MAX_REGIONS; ++r) {
+        const TvaMaskRegion& region = mask->mask.regions[r];
         Json vertices = Json::array();
         for (std::uint32_t v = 0; v < region.vertexCount && v < TVA_MASK_MAX_VERTICES; ++v)
             vertices.push_back({region.vertices[v].x, region.vertices[v].y});
-        regions.push_back({{"name", std::string(region.name)}, {"vertices", vertices}});
+        regions.push_back({{"name", std::string(region.name, strnlen(region.name,
+                                                                     TVA_MASK_NAME_BYTES))},
+                           {"vertices", vertices}});
     }
-    out["regions"] = regions;
-    return out;
+    return {{"spec", mask->spec}, {"regions", regions}};
 }
 
 }  // namespace tarvex::cli

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "eye_analysis.h"
 #include "output.h"
 #include "session.h"
 #include "tarvex_analysis.h"
@@ -34,15 +35,6 @@ struct ViewLimits {
     static constexpr std::size_t kMaxMaskNameBytes = 200;
 };
 
-// The mask the frames are tested against.
-struct MaskChoice {
-    enum class Kind { kNone, kHexagon, kFile };
-    Kind kind = Kind::kNone;
-    std::string name;  // the file's name as the page gave it ("" for the others)
-    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;  // the hexagon's parameters
-    TvaMask mask{};
-};
-
 // A request's outcome: the new value, or the sentence saying why there is none.
 template <typename T>
 struct Checked {
@@ -56,13 +48,15 @@ struct Checked {
 Checked<ViewSettings> applySettings(const ViewSettings& current, std::string_view body,
                                     const std::vector<InterfaceInfo>& boards);
 
-// A mask from a request: {"kind":"none"}, {"kind":"hexagon","x1":..,"x2":..,"y1":..,"y2":..}
+// A mask from a request: {"kind":"none"} (no mask: an empty optional),
+// {"kind":"hexagon","x1":..,"x2":..,"y1":..,"y2":..} (as tarvex eye --mask hexagon:X1,X2,Y1,Y2)
 // or {"kind":"file","name":"...","text":"<the mask file>"}.
-Checked<MaskChoice> parseMaskRequest(std::string_view body);
+Checked<std::optional<MaskChoice>> parseMaskRequest(std::string_view body);
 
 Json settingsJson(const ViewSettings& settings);
-// The mask as the page draws it: its kind, name or parameters and its regions in the eye's
-// frame (x in UI from the crossing, y 0 at the zero level and 1 at the one level).
-Json maskJson(const MaskChoice& mask);
+// The mask in force: its spec ("hexagon:0.25,0.4,0.25,0.2" or the file's name) and its regions in
+// the eye's frame (x in UI from the crossing, y 0 at the zero level and 1 at the one level);
+// null for none.
+Json maskStateJson(const std::optional<MaskChoice>& mask);
 
 }  // namespace tarvex::cli

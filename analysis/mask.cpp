@@ -1,0 +1,342 @@
+// The mask test.
+//
+// Hits: every X of the eye is one phase, so the regions' cross-sections at that phase, turned
+// into ranges of sample codes, decide every point with that X exactly.  Most columns leave at
+// most two ranges of codes free (between the bottom bar and the hexagon, between the hexagon and
+// the top bar), so a point costs two comparisons and the regions are looked at only for hits.
+//
+// Margin: the distance from the mask to the nearest point, measured on a grid of cells 1/512 UI
+// wide and 1/512 of the amplitude high: the chessboard distance k, in cells, between the cells
+// holding points and the cells the regions touch.  Points k cells apart are at least k - 1 cells
+// apart, so (k - 1) cells never overstates the margin and falls short by two cells at most.  The
+// chessboard distance is min over cells of max(g, h), g the vertical distance to a touched cell
+// of the same column and h the horizontal distance to an occupied cell of the same row: both
+// are sweeps over the grid, whatever the number of points.  With hits the margin is exact: the
+// deepest hit's distance to its region's edges.
+#include "analysis/mask.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "analysis/polygon.h"
+
+namespace tarvex::analysis {
+namespace {
+
+constexpr std::uint32_t kGridColumns = 512;  // per UI
+constexpr std::uint32_t kGridRows = 1024;    // normalised amplitude from kGridLow
+// A column of the grid in memory: padded, so that the cells of one level in neighbouring columns
+// do not all fall in the same few cache sets.
+constexpr std::size_t kStride = kGridRows + 32;
+constexpr double kCell = 1.0 / 512;
+constexpr double kGridLow = -0.5;
+constexpr double kSlack = 1e-9;  // what rounding may move a point across a cell's edge
+constexpr std::uint16_t kFar = 0xFFFF;
+// A position u in [0, 1) meets a polygon's points at u + k for these k (polygons lie in [-1, 2]).
+constexpr int kImages[] = {-1, 0, 1, 2};
+
+Polygon polygonOf(const TvaMaskRegion& region) {
+    return {region.vertices, region.vertexCount};
+}
+
+struct Bounds {
+    double left, right;
+};
+
+Bounds xBounds(Polygon polygon) {
+    Bounds b{polygon[0].x, polygon[0].x};
+    for (const TvaPoint& p : polygon) {
+        b.left = std::min(b.left, p.x);
+        b.right = std::max(b.right, p.x);
+    }
+    return b;
+}
+
+struct CodeRange {
+    std::int32_t low, high;  // inclusive
+    std::uint32_t region;
+};
+
+// What decides the points of one X: the free code ranges (fast), or the regions' ranges.  An
+// empty range runs from 0xFFFF down to 0, which no code is in.
+struct Column {
+    std::uint16_t free0Low = 0xFFFF, free0High = 0, free1Low = 0xFFFF, free1High = 0;
+    std::uint16_t gridColumn = 0;
+    std::uint16_t general = 0;  // more than two free ranges: test against the regions' ranges
+    std::uint32_t first = 0, count = 0;  // its ranges in the shared list
+};
+
+bool inside(std::uint32_t y, std::uint32_t low, std::uint32_t high) { return y >= low && y <= high; }
+
+class MaskTest {
+public:
+    MaskTest(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask)
+        : points_(points), frame_(frame), mask_(mask), amplitude_(frame.oneLevel - frame.zeroLevel) {
+        for (std::uint32_t r = 0; r < mask.regionCount; ++r)
+            bounds_.push_back(xBounds(polygonOf(mask.regions[r])));
+        buildColumns();
+        buildRows();
+    }
+
+    PointsProblem run(TvaMaskResult& result, std::uint8_t* flags) {
+        result = {};
+        occupied_.assign(kGridColumns * kStride, kFar);
+        double deepest = -1.0;
+        const std::uint32_t lastX = points_.width - 1u;
+        for (std::uint32_t i = 0; i < points_.count; ++i) {
+            const std::uint32_t x = points_.x[i];
+            if (x > lastX) {
+                result = {};
+                if (flags != nullptr) std::fill(flags, flags + points_.count, std::uint8_t{0});
+                return PointsProblem::kXOutsideEye;
+            }
+            const Column& column = columns_[x];
+            const std::uint32_t y = points_.y[i];
+            bool free = inside(y, column.free0Low, column.free0High) ||
+                        inside(y, column.free1Low, column.free1High);
+            std::uint8_t bits = 0;
+            if (!free || column.general) {
+                for (std::uint32_t k = 0; k < column.count; ++k) {
+                    const CodeRange& range = ranges_[column.first + k];
+                    if (inside(y, range.low, range.high)) bits |= std::uint8_t(1u << range.region);
+                }
+                free = bits == 0;
+            }
+            if (flags != nullptr) flags[i] = bits;
+            if (free) {
+                occupied_[column.gridColumn * kStride + rowOfCode(y)] = 0;
+                continue;
+            }
+            ++result.failedSamples;
+            for (std::uint32_t r = 0; r < mask_.regionCount; ++r)
+                if (bits & (1u << r)) ++result.regionHits[r];
+            deepest = std::max(deepest, depth(x, y, bits));
+        }
+        result.testedSamples = points_.count;
+        result.passed = result.failedSamples == 0;
+        // + 0.0: a hit right on an edge gives a margin of 0, not -0.
+        result.marginPercent = result.passed ? 100.0 * clearance() : -100.0 * deepest + 0.0;
+        return PointsProblem::kNone;
+    }
+
+private:
+    double phase(std::uint32_t x) const { return wrapUnit(phaseOf(x, points_.width) - frame_.crossingPhase); }
+    double normalised(std::int32_t code) const { return (code - frame_.zeroLevel) / amplitude_; }
+
+    // The code ranges of every region at every X, and the free ranges they leave.
+    void buildColumns() {
+        columns_.resize(points_.width);
+        std::vector<Interval> section;
+        std::vector<CodeRange> here;
+        for (std::uint32_t x = 0; x < points_.width; ++x) {
+            const double u = phase(x);
+            here.clear();
+            for (std::uint32_t r = 0; r < mask_.regionCount; ++r) {
+                for (const int k : kImages) {
+                    if (u + k < bounds_[r].left || u + k > bounds_[r].right) continue;
+                    crossSection(polygonOf(mask_.regions[r]), u + k, section);
+                    for (const Interval& s : section) addRange(s, r, here);
+                }
+            }
+            Column& column = columns_[x];
+            column.first = static_cast<std::uint32_t>(ranges_.size());
+            column.count = static_cast<std::uint32_t>(here.size());
+            column.gridColumn = static_cast<std::uint16_t>(
+                std::min<double>(std::floor(u * kGridColumns), kGridColumns - 1));
+            ranges_.insert(ranges_.end(), here.begin(), here.end());
+            setFreeRanges(column, here);
+        }
+    }
+
+    // A code y is in the region's interval when low <= (y - zero) / amplitude <= high.
+    void addRange(const Interval& s, std::uint32_t region, std::vector<CodeRange>& here) const {
+        const double low = std::ceil(frame_.zeroLevel + s.low * amplitude_);
+        const double high = std::floor(frame_.zeroLevel + s.high * amplitude_);
+        if (low > high || high < 0 || low > 0xFFFF) return;
+        here.push_back({static_cast<std::int32_t>(std::max(low, 0.0)),
+                        static_cast<std::int32_t>(std::min(high, 65535.0)), region});
+    }
+
+    static void setFreeRanges(Column& column, std::vector<CodeRange> taken) {
+        std::sort(taken.begin(), taken.end(),
+                  [](const CodeRange& a, const CodeRange& b) { return a.low < b.low; });
+        std::vector<std::pair<std::int32_t, std::int32_t>> free;
+        std::int32_t next = 0;  // the lowest code not yet known to be taken
+        for (const CodeRange& t : taken) {
+            if (t.low > next) free.emplace_back(next, t.low - 1);
+            next = std::max(next, t.high + 1);
+        }
+        if (next <= 0xFFFF) free.emplace_back(next, 0xFFFF);
+        if (free.size() > 2) {
+            column.general = true;
+            return;
+        }
+        const auto set = [](std::uint16_t& low, std::uint16_t& high, std::pair<std::int32_t, std::int32_t> range) {
+            low = static_cast<std::uint16_t>(range.first);
+            high = static_cast<std::uint16_t>(range.second);
+        };
+        if (!free.empty()) set(column.free0Low, column.free0High, free[0]);
+        if (free.size() > 1) set(column.free1Low, column.free1High, free[1]);
+    }
+
+    // ---- the margin grid -------------------------------------------------------------------
+
+    static std::uint32_t rowOf(double v) {
+        const double row = std::floor((v - kGridLow) / kCell);
+        return static_cast<std::uint32_t>(std::clamp(row, 0.0, double{kGridRows - 1}));
+    }
+    std::uint32_t rowOfCode(std::uint32_t code) const {
+        return code <= kLargestCode ? rowOfCode_[code] : rowOf(normalised(static_cast<std::int32_t>(code)));
+    }
+    void buildRows() {
+        rowOfCode_.resize(std::size_t{kLargestCode} + 1);
+        for (std::int32_t code = 0; code <= kLargestCode; ++code)
+            rowOfCode_[code] = static_cast<std::uint16_t>(rowOf(normalised(code)));
+    }
+
+    // (k - 1) cells, k the chessboard distance between occupied and touched cells.
+    double clearance() {
+        // g: per column, the vertical distance to the nearest row the regions touch.
+        std::vector<std::uint16_t> g(kGridColumns * kStride, kFar);
+        for (std::uint32_t c = 0; c < kGridColumns; ++c) {
+            std::uint16_t* column = &g[c * kStride];
+            const double left = c * kCell - kSlack, right = (c + 1) * kCell + kSlack;
+            for (std::uint32_t r = 0; r < mask_.regionCount; ++r) {
+                for (const int k : kImages) {
+                    if (right + k < bounds_[r].left || left + k > bounds_[r].right) continue;
+                    const auto range = rangeWithin(polygonOf(mask_.regions[r]), left + k, right + k);
+                    if (!range) continue;
+                    const std::uint32_t top = rowOf(range->high + kSlack);
+                    for (std::uint32_t row = rowOf(range->low - kSlack); row <= top; ++row) column[row] = 0;
+                }
+            }
+            for (std::uint32_t row = 1; row < kGridRows; ++row)
+                column[row] = std::min<std::uint16_t>(column[row], column[row - 1] + (column[row - 1] < kFar));
+            for (std::uint32_t row = kGridRows - 1; row-- > 0;)
+                column[row] = std::min<std::uint16_t>(column[row], column[row + 1] + (column[row + 1] < kFar));
+        }
+        // h: per row, the distance around the UI to the nearest occupied column; two laps each
+        // way carry it across the seam.  Whole columns at a time, so every row moves at once.
+        std::vector<std::uint16_t>& h = occupied_;
+        for (int lap = 0; lap < 2; ++lap) {
+            for (std::uint32_t c = 0; c < kGridColumns; ++c)
+                stepColumn(&h[c * kStride], &h[(c + kGridColumns - 1) % kGridColumns * kStride]);
+        }
+        for (int lap = 0; lap < 2; ++lap) {
+            for (std::uint32_t c = kGridColumns; c-- > 0;)
+                stepColumn(&h[c * kStride], &h[(c + 1) % kGridColumns * kStride]);
+        }
+        std::uint32_t k = kFar;
+        for (std::size_t c = 0; c < kGridColumns; ++c)
+            for (std::size_t r = 0; r < kGridRows; ++r)
+                k = std::min<std::uint32_t>(k, std::max(g[c * kStride + r], h[c * kStride + r]));
+        return (k == 0 ? 0.0 : k - 1.0) * kCell;
+    }
+
+    static void stepColumn(std::uint16_t* column, const std::uint16_t* neighbour) {
+        for (std::uint32_t r = 0; r < kGridRows; ++r) {
+            const std::uint16_t reach = neighbour[r] == kFar ? kFar : neighbour[r] + 1;
+            column[r] = std::min(column[r], reach);
+        }
+    }
+
+    // The deepest a hit point lies inside the regions it hit: its distance to their edges.
+    double depth(std::uint32_t x, std::uint32_t y, std::uint8_t bits) const {
+        const double u = phase(x);
+        const double v = normalised(static_cast<std::int32_t>(y));
+        double deepest = 0.0;
+        for (std::uint32_t r = 0; r < mask_.regionCount; ++r) {
+            if (!(bits & (1u << r))) continue;
+            const Polygon polygon = polygonOf(mask_.regions[r]);
+            for (const int k : kImages) {
+                const TvaPoint p{u + k, v};
+                if (p.x < bounds_[r].left || p.x > bounds_[r].right || !contains(polygon, p)) continue;
+                deepest = std::max(deepest, edgeDistance(polygon, p));
+            }
+        }
+        return deepest;
+    }
+
+    const EyePoints& points_;
+    const TvaEyeFrame& frame_;
+    const TvaMask& mask_;
+    const double amplitude_;
+    std::vector<Bounds> bounds_;
+    std::vector<Column> columns_;
+    std::vector<CodeRange> ranges_;
+    std::vector<std::uint16_t> rowOfCode_;
+    std::vector<std::uint16_t> occupied_;  // kFar, or 0 where a point is: then h
+};
+
+// ---- well-formed masks ------------------------------------------------------------------------
+
+std::string regionName(const TvaMask& mask, std::uint32_t r) {
+    const TvaMaskRegion& region = mask.regions[r];
+    const std::size_t length = strnlen(region.name, TVA_MASK_NAME_BYTES);
+    std::string text = "region " + std::to_string(r + 1);
+    if (length > 0 && length < TVA_MASK_NAME_BYTES)
+        text += " (" + std::string(region.name, length) + ")";
+    return text;
+}
+
+}  // namespace
+
+std::string maskProblem(const TvaMask& mask) {
+    if (mask.regionCount < 1 || mask.regionCount > TVA_MASK_MAX_REGIONS)
+        return "a mask has 1 to " + std::to_string(TVA_MASK_MAX_REGIONS) + " regions, not " +
+               std::to_string(mask.regionCount);
+    for (std::uint32_t r = 0; r < mask.regionCount; ++r) {
+        const TvaMaskRegion& region = mask.regions[r];
+        if (strnlen(region.name, TVA_MASK_NAME_BYTES) == TVA_MASK_NAME_BYTES)
+            return regionName(mask, r) + ": its name is not terminated within " +
+                   std::to_string(TVA_MASK_NAME_BYTES) + " bytes";
+        if (region.vertexCount < 3 || region.vertexCount > TVA_MASK_MAX_VERTICES)
+            return regionName(mask, r) + ": a region has 3 to " +
+                   std::to_string(TVA_MASK_MAX_VERTICES) + " points, not " +
+                   std::to_string(region.vertexCount);
+        for (std::uint32_t v = 0; v < region.vertexCount; ++v) {
+            const TvaPoint p = region.vertices[v];
+            if (!(p.x >= kMaskLeft && p.x <= kMaskRight && p.y >= -kMaskFar && p.y <= kMaskFar))
+                return regionName(mask, r) + ": point " + std::to_string(v + 1) +
+                       " is outside the mask's plane (x from -1 to 2 UI, y from -1e6 to 1e6)";
+        }
+        if (const std::string problem = simplePolygonProblem(polygonOf(region)); !problem.empty())
+            return regionName(mask, r) + " is not a simple polygon: " + problem;
+    }
+    return {};
+}
+
+bool hexagonMask(double x1, double x2, double y1, double y2, TvaMask& mask) {
+    mask = {};
+    if (!(x1 >= 0 && x1 < x2 && x2 < 0.5 && y1 > 0 && y1 < 0.5 && y2 >= 0 && y2 <= 1e5))
+        return false;
+    const auto region = [&](const char* name, std::initializer_list<TvaPoint> points) {
+        TvaMaskRegion& r = mask.regions[mask.regionCount++];
+        std::strncpy(r.name, name, TVA_MASK_NAME_BYTES - 1);
+        for (const TvaPoint& p : points) r.vertices[r.vertexCount++] = p;
+    };
+    region("hexagon", {{x1, 0.5}, {x2, y1}, {1 - x2, y1}, {1 - x1, 0.5}, {1 - x2, 1 - y1}, {x2, 1 - y1}});
+    // The bars span two UIs, so every phase meets them.
+    region("top", {{-0.5, 1 + y2}, {1.5, 1 + y2}, {1.5, kMaskFar}, {-0.5, kMaskFar}});
+    region("bottom", {{-0.5, -kMaskFar}, {1.5, -kMaskFar}, {1.5, -y2}, {-0.5, -y2}});
+    return true;
+}
+
+bool frameUsable(const TvaEyeFrame& frame) {
+    return std::isfinite(frame.crossingPhase) && frame.crossingPhase >= 0 &&
+           frame.crossingPhase < 1 && std::isfinite(frame.zeroLevel) &&
+           std::isfinite(frame.oneLevel) && frame.oneLevel > frame.zeroLevel &&
+           std::isfinite(frame.oneLevel - frame.zeroLevel);
+}
+
+PointsProblem testMask(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask,
+                       TvaMaskResult& result, std::uint8_t* regionFlags) {
+    MaskTest test(points, frame, mask);
+    return test.run(result, regionFlags);
+}
+
+}  // namespace tarvex::analysis
