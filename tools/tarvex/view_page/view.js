@@ -175,6 +175,7 @@ const canvas = $('eye');
 const context = canvas.getContext('2d');
 const plot = { left: 84, top: 72, width: 0, height: 0 };
 let palette = [];  // [r, g, b] per step of the shade
+let insideColour = [255, 38, 191];  // the samples inside the mask (the theme's)
 let image = null;
 let imageCanvas = null;
 
@@ -259,7 +260,7 @@ function draw() {
       const cell = row + columnOf[px];
       const h = grid.hits[cell];
       if (h <= 0) continue;
-      const c = grid.fails[cell] > 0 ? maskColour : palette[shadeIndex(h, maxHits)];
+      const c = grid.fails[cell] > 0 ? insideColour : palette[shadeIndex(h, maxHits)];
       data[at] = c[0];
       data[at + 1] = c[1];
       data[at + 2] = c[2];
@@ -276,8 +277,6 @@ function draw() {
   countDrawn();
 }
 
-let maskColour = [255, 61, 245];
-
 function drawMask(layout) {
   const mask = lastFrame && lastFrame.header.mask;
   if (!mask || !mask.regions) return;
@@ -285,23 +284,32 @@ function drawMask(layout) {
   context.beginPath();
   context.rect(plot.left, plot.top, plot.width, plot.height);
   context.clip();
-  context.strokeStyle = `rgb(${maskColour.join(',')})`;
-  context.fillStyle = `rgba(${maskColour.join(',')}, 0.16)`;
   context.lineWidth = 1.5;
-  // The mask repeats with the eye: drawn in each unit interval shown.
-  for (const shift of [-1, 0, 1]) {
-    for (const region of mask.regions) {
-      context.beginPath();
+  for (const region of mask.regions) {
+    const xs = region.outline.map(([ui]) => ui);
+    const left = Math.min(...xs);
+    const right = Math.max(...xs);
+    // The mask repeats with the eye, a copy in each unit interval shown; a region as wide as the
+    // view (the bars) is drawn once, without its copies' seams.
+    const spansView = left <= config.uiStart && right >= config.uiEnd;
+    context.beginPath();
+    for (let k = -2; k <= 2; ++k) {
+      if ((spansView && k !== 0) || right + k < config.uiStart || left + k > config.uiEnd) continue;
       region.outline.forEach(([ui, code], i) => {
-        const x = uiToX(ui + shift);
+        const x = uiToX(ui + k);
         const y = codeToY(code, layout);
         if (i === 0) context.moveTo(x, y);
         else context.lineTo(x, y);
       });
       context.closePath();
-      context.fill();
-      context.stroke();
     }
+    context.globalAlpha = 0.28;
+    context.fillStyle = config.theme.maskFill;
+    context.fill();
+    context.globalAlpha = 0.9;
+    context.strokeStyle = config.theme.maskEdge;
+    context.stroke();
+    context.globalAlpha = 1;
   }
   context.restore();
 }
@@ -452,9 +460,10 @@ function showMeasurements(items) {
       row.insertCell().className = 'value';
     }
   }
-  items.forEach((item, i) => {
+  config.measurements.forEach((m, i) => {
+    const item = items[m.name];
     const cell = body.rows[i].cells[1];
-    if (item.value !== undefined) {
+    if (item.measurable) {
       cell.textContent = formatMeasurement(item);
       cell.className = 'value';
       cell.title = `from ${item.samples} samples`;
@@ -477,8 +486,8 @@ function showMask(mask) {
   } else {
     const margin = `margin ${mask.marginPercent.toFixed(1)} %`;
     result.textContent = mask.passed
-      ? `pass: 0 of ${mask.tested} samples in the mask, ${margin}`
-      : `fail: ${mask.failed} of ${mask.tested} samples in the mask, ${margin}`;
+      ? `pass: none of ${mask.testedSamples} samples in the mask, ${margin}`
+      : `fail: ${mask.failedSamples} of ${mask.testedSamples} samples in the mask, ${margin}`;
     result.className = `result ${mask.passed ? 'pass' : 'fail'}`;
   }
 }
@@ -540,7 +549,9 @@ function wire() {
 
 async function start() {
   config = await (await api('/api/config')).json();
-  palette = config.palette.map((hex) => [1, 3, 5].map((i) => parseInt(hex.slice(i, i + 2), 16)));
+  const rgb = (hex) => [1, 3, 5].map((i) => parseInt(hex.slice(i, i + 2), 16));
+  palette = config.palette.map(rgb);
+  insideColour = rgb(config.theme.inside);
   const root = document.documentElement.style;
   root.setProperty('--background', config.theme.background);
   root.setProperty('--text', config.theme.text);
@@ -551,11 +562,11 @@ async function start() {
   $('x-scale').max = config.limits.maxXScale;
   sizePlot();
   wire();
-  $('hexagon-fields').hidden = true;
   const state = await (await api('/api/state')).json();
   showSettings(state.settings, true);
   showBoard(state.board);
-  if (state.mask.kind !== 'none') $('mask-kind').value = state.mask.kind;
+  if (state.mask) $('mask-kind').value = state.mask.spec.startsWith('hexagon:') ? 'hexagon' : 'file';
+  $('mask-kind').dispatchEvent(new Event('change'));
   pump();
 }
 
