@@ -28,6 +28,9 @@ constexpr std::size_t kWaitingConnections = 16;
 // A page asks for the next frame and is answered when it comes, or after this with 204.
 constexpr std::chrono::milliseconds kFrameWait{1000};
 constexpr time_t kTimeoutSeconds = 5;
+// An idle connection is kept this long for the page's next request (it asks at least once a
+// second); a stopping server waits for its idle connections to time out.
+constexpr time_t kKeepAliveSeconds = 2;
 constexpr const char* kTokenHeader = "X-Tarvex-Token";
 
 // httplib's own pool queues connections without bound; this one serves kWorkers at once and
@@ -76,6 +79,19 @@ private:
     std::vector<std::thread> threads_;
     bool shutdown_ = false;
 };
+
+// httplib lets other sockets share the port (SO_REUSEPORT): another program could then take
+// some of the page's connections.  Only a restart's quick rebind is allowed here; Windows, whose
+// SO_REUSEADDR would let anyone take the port, holds it exclusively.
+void holdPortAlone(socket_t socket) {
+    int yes = 1;
+#ifdef _WIN32
+    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+               sizeof yes);
+#else
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
+}
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -295,7 +311,8 @@ ViewServer::ViewServer(ViewServerOptions options, Acquisition& acquisition, Fram
     server.set_payload_max_length(kMaxBodyBytes);
     server.set_read_timeout(kTimeoutSeconds);
     server.set_write_timeout(kTimeoutSeconds);
-    server.set_keep_alive_timeout(kTimeoutSeconds);
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.set_socket_options(holdPortAlone);
     // A page asks for some 30 frames a second: one connection serves it for a good while.
     server.set_keep_alive_max_count(100000);
     server.set_default_headers({
