@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -165,10 +166,14 @@ TARVEX_ANALYSIS_API int32_t TARVEX_ANALYSIS_CALL tvaMeasureSamples(
     if (count == 0) return kTvaNoSamples;
     if (!tarvex::commands::eyeFoldStep(dataRate, sampleRate)) return kTvaBadRates;
     return guarded([&]() -> int32_t {
-        std::vector<uint16_t> y(samples, samples + count), x(count);
+        // One block for both, filled by the copy and the fold: nothing is cleared first.
+        const std::unique_ptr<uint16_t[]> points(new uint16_t[std::size_t{count} * 2]);
+        uint16_t* y = points.get();
+        uint16_t* x = points.get() + count;
+        std::memcpy(y, samples, std::size_t{count} * sizeof(uint16_t));
         const auto range =
-            tarvex::commands::foldEye(y.data(), x.data(), count, dataRate, sampleRate, kFinestWidth);
-        return tvaMeasurePoints(x.data(), y.data(), count, range.width, dataRate, out);
+            tarvex::commands::foldEye(y, x, count, dataRate, sampleRate, kFinestWidth);
+        return tvaMeasurePoints(x, y, count, range.width, dataRate, out);
     });
 }
 

@@ -35,7 +35,7 @@ constexpr std::size_t kStride = kGridRows + 32;
 constexpr double kCell = 1.0 / 512;
 constexpr double kGridLow = -0.5;
 constexpr double kSlack = 1e-9;  // what rounding may move a point across a cell's edge
-constexpr std::uint16_t kFar = 0xFFFF;
+constexpr std::int16_t kFar = 0x7FFE;  // no occupied or touched cell: farther than any
 // A position u in [0, 1) meets a polygon's points at u + k for these k (polygons lie in [-1, 2]).
 constexpr int kImages[] = {-1, 0, 1, 2};
 
@@ -63,14 +63,13 @@ struct CodeRange {
 
 // What decides the points of one X: the free code ranges (fast), or the regions' ranges.  An
 // empty range runs from 0xFFFF down to 0, which no code is in.
+// A column of more than two free ranges keeps both empty: its points are all tested against the
+// regions' ranges.
 struct Column {
     std::uint16_t free0Low = 0xFFFF, free0High = 0, free1Low = 0xFFFF, free1High = 0;
-    std::uint16_t gridColumn = 0;
-    std::uint16_t general = 0;  // more than two free ranges: test against the regions' ranges
+    std::uint32_t cell = 0;              // where its grid column starts in the margin grid
     std::uint32_t first = 0, count = 0;  // its ranges in the shared list
 };
-
-bool inside(std::uint32_t y, std::uint32_t low, std::uint32_t high) { return y >= low && y <= high; }
 
 class MaskTest {
 public:
@@ -85,51 +84,73 @@ public:
     PointsProblem run(TvaMaskResult& result, std::uint8_t* flags) {
         result = {};
         occupied_.assign(kGridColumns * kStride, kFar);
-        double deepest = -1.0;
-        const std::uint32_t lastX = points_.width - 1u;
-        for (std::uint32_t i = 0; i < points_.count; ++i) {
-            const std::uint32_t x = points_.x[i];
-            if (x > lastX) {
-                result = {};
-                if (flags != nullptr) std::fill(flags, flags + points_.count, std::uint8_t{0});
-                return PointsProblem::kXOutsideEye;
-            }
-            const Column& column = columns_[x];
-            const std::uint32_t y = points_.y[i];
-            bool free = inside(y, column.free0Low, column.free0High) ||
-                        inside(y, column.free1Low, column.free1High);
-            std::uint8_t bits = 0;
-            if (!free || column.general) {
-                for (std::uint32_t k = 0; k < column.count; ++k) {
-                    const CodeRange& range = ranges_[column.first + k];
-                    if (inside(y, range.low, range.high)) bits |= std::uint8_t(1u << range.region);
-                }
-                free = bits == 0;
-            }
-            if (flags != nullptr) flags[i] = bits;
-            if (free) {
-                occupied_[column.gridColumn * kStride + rowOfCode(y)] = 0;
+        deepest_ = -1.0;
+        // The common case in a loop of its own, with everything it needs at hand: a point of a
+        // column with at most two free ranges, in one of them, with a 12-bit code.
+        const std::uint16_t* px = points_.x;
+        const std::uint16_t* py = points_.y;
+        const std::uint32_t count = points_.count;
+        const std::uint32_t stray = points_.width;
+        const Column* columns = columns_.data();
+        const std::uint16_t* rows = rowOfCode_.data();
+        std::int16_t* occupied = occupied_.data();
+        // Most points hit nothing: their flags are cleared all at once, the few hits set theirs.
+        if (flags != nullptr) std::fill(flags, flags + count, std::uint8_t{0});
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t x = std::min<std::uint32_t>(px[i], stray);
+            const std::uint32_t y = py[i];
+            const Column& column = columns[x];
+            const bool free = ((y >= column.free0Low) & (y <= column.free0High)) |
+                              ((y >= column.free1Low) & (y <= column.free1High));
+            if (free && y <= kLargestCode) {
+                // Most points land in a cell already marked: reading is cheaper than writing.
+                std::int16_t& cell = occupied[column.cell + rows[y]];
+                if (cell != 0) cell = 0;
                 continue;
             }
-            ++result.failedSamples;
-            for (std::uint32_t r = 0; r < mask_.regionCount; ++r)
-                if (bits & (1u << r)) ++result.regionHits[r];
-            deepest = std::max(deepest, depth(x, y, bits));
+            if (x == stray) {
+                result = {};
+                if (flags != nullptr) std::fill(flags, flags + i, std::uint8_t{0});
+                return PointsProblem::kXOutsideEye;
+            }
+            other(i, x, y, result, flags);
         }
-        result.testedSamples = points_.count;
+        result.testedSamples = count;
         result.passed = result.failedSamples == 0;
         // + 0.0: a hit right on an edge gives a margin of 0, not -0.
-        result.marginPercent = result.passed ? 100.0 * clearance() : -100.0 * deepest + 0.0;
+        result.marginPercent = result.passed ? 100.0 * clearance() : -100.0 * deepest_ + 0.0;
         return PointsProblem::kNone;
     }
 
 private:
+    // A point the common case does not decide: a column of many free ranges, a code beyond 12
+    // bits, or a hit.
+    void other(std::uint32_t i, std::uint32_t x, std::uint32_t y, TvaMaskResult& result,
+               std::uint8_t* flags) {
+        const Column& column = columns_[x];
+        std::uint8_t bits = 0;
+        for (std::uint32_t k = 0; k < column.count; ++k) {
+            const CodeRange& range = ranges_[column.first + k];
+            if (y >= static_cast<std::uint32_t>(range.low) && y <= static_cast<std::uint32_t>(range.high))
+                bits |= std::uint8_t(1u << range.region);
+        }
+        if (flags != nullptr) flags[i] = bits;
+        if (bits == 0) {
+            occupied_[column.cell + rowOfCode(y)] = 0;
+            return;
+        }
+        ++result.failedSamples;
+        for (std::uint32_t r = 0; r < mask_.regionCount; ++r)
+            if (bits & (1u << r)) ++result.regionHits[r];
+        deepest_ = std::max(deepest_, depth(x, y, bits));
+    }
+
     double phase(std::uint32_t x) const { return wrapUnit(phaseOf(x, points_.width) - frame_.crossingPhase); }
     double normalised(std::int32_t code) const { return (code - frame_.zeroLevel) / amplitude_; }
 
     // The code ranges of every region at every X, and the free ranges they leave.
     void buildColumns() {
-        columns_.resize(points_.width);
+        columns_.resize(std::size_t{points_.width} + 1);  // the last: X beyond the width
         std::vector<Interval> section;
         std::vector<CodeRange> here;
         for (std::uint32_t x = 0; x < points_.width; ++x) {
@@ -145,8 +166,9 @@ private:
             Column& column = columns_[x];
             column.first = static_cast<std::uint32_t>(ranges_.size());
             column.count = static_cast<std::uint32_t>(here.size());
-            column.gridColumn = static_cast<std::uint16_t>(
-                std::min<double>(std::floor(u * kGridColumns), kGridColumns - 1));
+            column.cell = static_cast<std::uint32_t>(
+                              std::min<double>(std::floor(u * kGridColumns), kGridColumns - 1)) *
+                          static_cast<std::uint32_t>(kStride);
             ranges_.insert(ranges_.end(), here.begin(), here.end());
             setFreeRanges(column, here);
         }
@@ -171,10 +193,7 @@ private:
             next = std::max(next, t.high + 1);
         }
         if (next <= 0xFFFF) free.emplace_back(next, 0xFFFF);
-        if (free.size() > 2) {
-            column.general = true;
-            return;
-        }
+        if (free.size() > 2) return;
         const auto set = [](std::uint16_t& low, std::uint16_t& high, std::pair<std::int32_t, std::int32_t> range) {
             low = static_cast<std::uint16_t>(range.first);
             high = static_cast<std::uint16_t>(range.second);
@@ -200,28 +219,9 @@ private:
 
     // (k - 1) cells, k the chessboard distance between occupied and touched cells.
     double clearance() {
-        // g: per column, the vertical distance to the nearest row the regions touch.
-        std::vector<std::uint16_t> g(kGridColumns * kStride, kFar);
-        for (std::uint32_t c = 0; c < kGridColumns; ++c) {
-            std::uint16_t* column = &g[c * kStride];
-            const double left = c * kCell - kSlack, right = (c + 1) * kCell + kSlack;
-            for (std::uint32_t r = 0; r < mask_.regionCount; ++r) {
-                for (const int k : kImages) {
-                    if (right + k < bounds_[r].left || left + k > bounds_[r].right) continue;
-                    const auto range = rangeWithin(polygonOf(mask_.regions[r]), left + k, right + k);
-                    if (!range) continue;
-                    const std::uint32_t top = rowOf(range->high + kSlack);
-                    for (std::uint32_t row = rowOf(range->low - kSlack); row <= top; ++row) column[row] = 0;
-                }
-            }
-            for (std::uint32_t row = 1; row < kGridRows; ++row)
-                column[row] = std::min<std::uint16_t>(column[row], column[row - 1] + (column[row - 1] < kFar));
-            for (std::uint32_t row = kGridRows - 1; row-- > 0;)
-                column[row] = std::min<std::uint16_t>(column[row], column[row + 1] + (column[row + 1] < kFar));
-        }
         // h: per row, the distance around the UI to the nearest occupied column; two laps each
         // way carry it across the seam.  Whole columns at a time, so every row moves at once.
-        std::vector<std::uint16_t>& h = occupied_;
+        std::vector<std::int16_t>& h = occupied_;
         for (int lap = 0; lap < 2; ++lap) {
             for (std::uint32_t c = 0; c < kGridColumns; ++c)
                 stepColumn(&h[c * kStride], &h[(c + kGridColumns - 1) % kGridColumns * kStride]);
@@ -230,18 +230,42 @@ private:
             for (std::uint32_t c = kGridColumns; c-- > 0;)
                 stepColumn(&h[c * kStride], &h[(c + 1) % kGridColumns * kStride]);
         }
-        std::uint32_t k = kFar;
-        for (std::size_t c = 0; c < kGridColumns; ++c)
-            for (std::size_t r = 0; r < kGridRows; ++r)
-                k = std::min<std::uint32_t>(k, std::max(g[c * kStride + r], h[c * kStride + r]));
+        // g: per column, the vertical distance to the nearest row the regions touch; then the
+        // least of max(g, h).
+        // In 16 bits, so that the loops run eight or more rows at once on any x86-64.
+        std::int16_t k = kFar;
+        std::vector<std::pair<std::int16_t, std::int16_t>> touched;
+        std::vector<std::int16_t> g(kGridRows);
+        for (std::uint32_t c = 0; c < kGridColumns; ++c) {
+            const double left = c * kCell - kSlack, right = (c + 1) * kCell + kSlack;
+            touched.clear();
+            for (std::uint32_t r = 0; r < mask_.regionCount; ++r) {
+                for (const int image : kImages) {
+                    if (right + image < bounds_[r].left || left + image > bounds_[r].right) continue;
+                    const auto range = rangeWithin(polygonOf(mask_.regions[r]), left + image, right + image);
+                    if (range)
+                        touched.emplace_back(static_cast<std::int16_t>(rowOf(range->low - kSlack)),
+                                             static_cast<std::int16_t>(rowOf(range->high + kSlack)));
+                }
+            }
+            if (touched.empty()) continue;
+            std::fill(g.begin(), g.end(), kFar);
+            for (const auto& [low, high] : touched) {
+                for (std::int16_t row = 0; row < std::int16_t{kGridRows}; ++row) {
+                    const auto below = static_cast<std::int16_t>(low - row);
+                    const auto above = static_cast<std::int16_t>(row - high);
+                    g[row] = std::min(g[row], std::max({below, above, std::int16_t{0}}));
+                }
+            }
+            const std::int16_t* column = &h[c * kStride];
+            for (std::uint32_t row = 0; row < kGridRows; ++row) k = std::min(k, std::max(g[row], column[row]));
+        }
         return (k == 0 ? 0.0 : k - 1.0) * kCell;
     }
 
-    static void stepColumn(std::uint16_t* column, const std::uint16_t* neighbour) {
-        for (std::uint32_t r = 0; r < kGridRows; ++r) {
-            const std::uint16_t reach = neighbour[r] == kFar ? kFar : neighbour[r] + 1;
-            column[r] = std::min(column[r], reach);
-        }
+    static void stepColumn(std::int16_t* column, const std::int16_t* neighbour) {
+        for (std::uint32_t r = 0; r < kGridRows; ++r)
+            column[r] = std::min(column[r], std::min(static_cast<std::int16_t>(neighbour[r] + 1), kFar));
     }
 
     // The deepest a hit point lies inside the regions it hit: its distance to their edges.
@@ -269,7 +293,8 @@ private:
     std::vector<Column> columns_;
     std::vector<CodeRange> ranges_;
     std::vector<std::uint16_t> rowOfCode_;
-    std::vector<std::uint16_t> occupied_;  // kFar, or 0 where a point is: then h
+    std::vector<std::int16_t> occupied_;  // kFar, or 0 where a point is: then h
+    double deepest_ = -1.0;
 };
 
 // ---- well-formed masks ------------------------------------------------------------------------

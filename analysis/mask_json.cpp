@@ -58,7 +58,8 @@ std::string lineAndColumn(std::string_view text, std::size_t byte) {
 }
 
 void onlyKeys(const Json& object, std::initializer_list<const char*> known, const std::string& where) {
-    for (const auto& [key, value] : object.items()) {
+    for (const auto& item : object.items()) {
+        const std::string& key = item.key();
         if (std::none_of(known.begin(), known.end(), [&](const char* k) { return key == k; }))
             throw Refusal(where + " has an unknown key \"" + key + "\"");
     }

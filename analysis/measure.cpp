@@ -23,33 +23,41 @@ using namespace eye;
 // and rows keep the few hundred cells of each level together in the cache (columns of a power
 // of two bytes would also put every level's cells in the same few cache sets).
 class EyeGrid {
+    static constexpr std::uint32_t kStride = kColumns + 1;
+
 public:
     // Counts the points; kXOutsideEye or kYAboveCode leave the grid unusable.
     PointsProblem build(const EyePoints& points) {
-        counts_.assign(std::size_t{kColumns} * kRows, 0u);
-        std::vector<std::uint32_t> perX(points.width, 0u);
-        const std::vector<std::uint16_t> columnOf = columnOfX(points.width, kColumns, 0.0);
-        const std::uint32_t lastX = points.width - 1u;
-        std::uint32_t xOutside = 0, yAbove = 0;
+        // One more column and row than the grid has: points beyond the width and codes beyond
+        // 12 bits land there, so the loop counts every point without a test.
+        counts_.assign(std::size_t{kStride} * (kRows + 1), 0u);
+        const std::uint32_t width = points.width;
+        std::vector<std::uint32_t> perX(width + 1, 0u);
+        std::vector<std::uint16_t> columnOf = columnOfX(points.width, kColumns, 0.0);
+        columnOf.push_back(kColumns);
         for (std::uint32_t i = 0; i < points.count; ++i) {
-            const std::uint32_t x = std::min<std::uint32_t>(points.x[i], lastX + 1);
-            const std::uint32_t y = points.y[i];
-            xOutside |= x > lastX;
-            yAbove |= y > kLargestCode;
-            const std::uint32_t row = std::min<std::uint32_t>(y, kLargestCode) / kRowCodes;
-            ++counts_[row * kColumns + columnOf[std::min(x, lastX)]];
-            ++perX[std::min(x, lastX)];
+            const std::uint32_t x = std::min<std::uint32_t>(points.x[i], width);
+            const std::uint32_t y = std::min<std::uint32_t>(points.y[i], kLargestCode + 1);
+            ++counts_[y / kRowCodes * kStride + columnOf[x]];
         }
-        if (xOutside) return PointsProblem::kXOutsideEye;
-        if (yAbove) return PointsProblem::kYAboveCode;
+        for (std::uint32_t r = 0; r <= kRows; ++r)
+            if (at(kColumns, r) > 0) return PointsProblem::kXOutsideEye;
+        // The X of every point up to 65536 of them, of evenly spread ones beyond: the columns'
+        // phases need no more, and a count per X costs as much as the grid.
+        const std::uint32_t stride = std::max<std::uint32_t>(1, points.count / kPhasePoints);
+        for (std::uint32_t i = 0; i < points.count; i += stride)
+            ++perX[std::min<std::uint32_t>(points.x[i], width)];
+        const std::uint32_t* beyond = row(kRows);
+        if (std::any_of(beyond, beyond + kStride, [](std::uint32_t n) { return n > 0; }))
+            return PointsProblem::kYAboveCode;
         findPhases(perX, columnOf, points.width);
         return PointsProblem::kNone;
     }
 
     std::uint32_t at(std::uint32_t column, std::uint32_t row) const {
-        return counts_[row * kColumns + column];
+        return counts_[row * kStride + column];
     }
-    const std::uint32_t* row(std::uint32_t r) const { return &counts_[r * kColumns]; }
+    const std::uint32_t* row(std::uint32_t r) const { return &counts_[r * kStride]; }
 
     // The phases of a column's points, exactly: an equivalent-time sampler visits a few phases
     // over and over, and taking them at their column's middle would stretch or shrink the

@@ -33,6 +33,7 @@ constexpr double kMinQ = 2.0;                  // below: the levels cannot be to
 constexpr std::uint32_t kMinLevelSamples = 30;     // each of the one and zero levels
 constexpr std::uint32_t kMinCrossingSamples = 30;  // the crossing level and the crossing times
 constexpr std::uint32_t kMinEdgeSamples = 10;      // each threshold of an edge
+constexpr std::uint32_t kPhasePoints = 65536;      // points whose X give the columns' phases
 }  // namespace eye
 
 // Measures the points (folded at dataRate bits per second) into `out`.  With a problem in the

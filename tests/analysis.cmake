@@ -7,3 +7,15 @@ tarvex_test(tarvex_analysis_tests
   analysis/interface_test.cpp
 )
 target_link_libraries(tarvex_analysis_tests PRIVATE tarvex_analysis_objects)
+
+# The analysis fuzz targets without libFuzzer, replaying their seed corpora (scripts/fuzz.sh runs
+# the fuzzer).
+foreach(target mask measure)
+  add_executable(tarvex_analysis_fuzz_${target}_replay
+    ${PROJECT_SOURCE_DIR}/fuzz/analysis_${target}_target.cpp
+    ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+  target_link_libraries(tarvex_analysis_fuzz_${target}_replay PRIVATE tarvex_analysis_objects)
+  add_test(NAME tarvex_analysis_fuzz_${target}_corpus_replay
+           COMMAND tarvex_analysis_fuzz_${target}_replay
+                   ${PROJECT_SOURCE_DIR}/fuzz/corpus-analysis-${target})
+endforeach()
