@@ -8,7 +8,10 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           libcli11-dev libfmt-dev libcairo2-dev libpng-dev nlohmann-json3-dev libexpat1-dev
-          clang libclang-rt-14-dev fonts-dejavu-core)
+          clang libclang-rt-14-dev fonts-dejavu-core
+          libcpp-httplib-dev chromium nodejs)
+# The browser test's packages come from npm; a Node.js from elsewhere may bring its own npm.
+command -v npm > /dev/null || packages+=(npm)
 for extra in "$@"; do
   case "$extra" in
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine64) ;;

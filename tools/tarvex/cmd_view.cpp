@@ -28,7 +28,9 @@ struct ViewArgs {
 };
 
 void view(Tool& tool, const ViewArgs& args) {
-    const auto rates = signalRates(tool.options(), args.dataRate, args.sampleRate);
+    double dataRate = args.dataRate;
+    double sampleRate = args.sampleRate;
+    takeSignalRates(tool.options(), dataRate, sampleRate);
     ViewServerOptions options;
     options.listen = args.listen;
     options.port = static_cast<int>(args.port);
@@ -39,8 +41,8 @@ void view(Tool& tool, const ViewArgs& args) {
 
     ViewSettings settings;
     settings.board = tool.options().index;
-    settings.dataRate = rates.dataRate;
-    settings.sampleRate = rates.sampleRate;
+    settings.dataRate = dataRate;
+    settings.sampleRate = sampleRate;
     settings.packets = args.packets;
     settings.xScale = args.xScale;
 

@@ -96,7 +96,7 @@ Tool::Tool() : app_(kDescription, "tarvex") {
 
 Tool::~Tool() = default;
 
-SignalRates signalRates(const GlobalOptions& options, double dataRate, double sampleRate) {
+void takeSignalRates(const GlobalOptions& options, double& dataRate, double& sampleRate) {
     if (options.demo) {
         if (dataRate == 0) dataRate = options.demoConfig.firmware.signal.dataRate;
         if (sampleRate == 0) sampleRate = options.demoConfig.firmware.signal.sampleRate;
@@ -106,7 +106,6 @@ SignalRates signalRates(const GlobalOptions& options, double dataRate, double sa
                          "are known with --demo, a real board's are not)");
     if (auto problem = foldProblem(dataRate, sampleRate); !problem.empty())
         throw UsageError(problem);
-    return {dataRate, sampleRate};
 }
 
 std::string foldProblem(double dataRate, double sampleRate) {

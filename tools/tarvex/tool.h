@@ -56,11 +56,7 @@ private:
 // The signal's data and sample rates for the commands that fold an eye: those given (0: not
 // given), else the demo board's with --demo.  Throws a UsageError when a rate is missing or
 // the two give no eye.
-struct SignalRates {
-    double dataRate;
-    double sampleRate;
-};
-SignalRates signalRates(const GlobalOptions& options, double dataRate, double sampleRate);
+void takeSignalRates(const GlobalOptions& options, double& dataRate, double& sampleRate);
 // Why a signal at `dataRate` sampled at `sampleRate` gives no eye, as a sentence; empty when it
 // gives one.
 std::string foldProblem(double dataRate, double sampleRate);
