@@ -99,7 +99,7 @@ before(async () => {
     userDataDir: profile,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    defaultViewport: { width: 1400, height: 900 },
+    defaultViewport: { width: 1400, height: 960 },
   });
   page = await browser.newPage();
   page.on('console', (message) => {
@@ -139,12 +139,17 @@ test('at least 20 frames of 256 packets a second reach the page and are drawn', 
   const seconds = (Date.now() - startedAt) / 1000;
   const rate = (end.framesDrawn - start.framesDrawn) / seconds;
   assert.equal(end.header.capture.packets, 256);
-  console.log(`# frames drawn: ${rate.toFixed(1)} per second`);
+  console.log(`# frames drawn: ${rate.toFixed(1)} per second; captured: ${end.header.board.framesPerSecond.toFixed(1)}`);
   assert.ok(rate >= 20, `${rate.toFixed(1)} frames per second drawn`);
 });
 
 test('the measurements show plausible values for the demo signal', async () => {
-  await waitFor((s) => s.framesDrawn >= 1, 'a frame');
+  // A frame of 256 packets now and then has too few edges for the jitter (the page says "not
+  // measurable" then): the values are read from one that has them.
+  await page.waitForFunction(() => {
+    const cell = document.querySelector('#measurements tr[data-name="jitterRms"] td.value');
+    return cell && / ps$/.test(cell.textContent);
+  }, { timeout: 10000 });
   const number = (text) => parseFloat(text);
   // The demo board's levels are codes 800 and 3300, its noise 18 codes and jitter 8 ps rms.
   const one = number(await measurement('oneLevel'));

@@ -211,8 +211,12 @@ TEST_F(ViewServerTest, ThePageCarriesItsTokenToItsOwnFilesAndGetsThePicturesLook
 }
 
 TEST_F(ViewServerTest, FramesCountEverySampleOnceAndMeasureTheDemoSignal) {
-    const Frame frame = client_->frameWhere([](const Frame& f) { return f.header.contains("layout"); });
+    // Now and then 256 packets have too few edges for the jitter: a frame that has them.
+    const Frame frame = client_->frameWhere([](const Frame& f) {
+        return f.header.contains("layout") && f.header["measurements"]["jitterRms"]["measurable"];
+    });
     const json& header = frame.header;
+    ASSERT_TRUE(header.contains("measurements"));
     EXPECT_EQ(header["points"], 8192);
     EXPECT_EQ(frame.hitTotal, 8192u);
     const json& layout = header["layout"];

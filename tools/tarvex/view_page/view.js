@@ -7,7 +7,7 @@ const token = new URLSearchParams(location.search).get('token') || '';
 const $ = (id) => document.getElementById(id);
 
 // What the browser test reads: frames drawn, the rate, the newest header.
-const stats = { framesDrawn: 0, fps: 0, header: null, hitTotal: 0, layoutId: 0 };
+const stats = { framesDrawn: 0, fps: 0, header: null, hitTotal: 0, layoutId: 0, drawMs: 0 };
 window.tarvexView = stats;
 
 let config = null;
@@ -129,32 +129,41 @@ function persist(frame) {
   }
 }
 
+// Frames one after the other; the request for the next goes out before this one is drawn, so
+// the wait for it and the drawing overlap.
 async function pump() {
+  const ask = () => api(`/api/frame?after=${lastSeq}`);
+  let pending = ask();
   for (;;) {
     try {
-      const response = await api(`/api/frame?after=${lastSeq}`);
+      const response = await pending;
       if (response.status === 204) {
         // The server may have been started anew and count from 1 again.
         const state = await (await api('/api/state')).json();
         if (state.seq < lastSeq) lastSeq = 0;
+        pending = ask();
         continue;
       }
       if (!response.ok) {
         showError((await response.text()).trim());
         await sleep(1000);
+        pending = ask();
         continue;
       }
-      onFrame(decodeFrame(await response.arrayBuffer()));
+      const frame = decodeFrame(await response.arrayBuffer());
+      lastSeq = frame.header.seq;
+      pending = ask();
+      onFrame(frame);
     } catch (error) {
       setState('gone', 'the server does not answer: is tarvex view still running?');
       await sleep(1000);
+      pending = ask();
     }
   }
 }
 
 function onFrame(frame) {
   const header = frame.header;
-  lastSeq = header.seq;
   stats.header = header;
   if (header.settings) showSettings(header.settings, false);
   if (header.board) showBoard(header.board);
@@ -182,10 +191,7 @@ let imageCanvas = null;
 function sizePlot() {
   plot.width = canvas.width - 84 - 118;
   plot.height = canvas.height - 72 - 66;
-  image = context.createImageData(plot.width, plot.height);
   imageCanvas = document.createElement('canvas');
-  imageCanvas.width = plot.width;
-  imageCanvas.height = plot.height;
 }
 
 const uiToX = (ui) => plot.left + (ui - config.uiStart) / (config.uiEnd - config.uiStart) * plot.width;
@@ -207,6 +213,7 @@ function text(string, x, y, align = 'left', font = '12px "DejaVu Sans", sans-ser
 }
 
 function draw() {
+  const began = performance.now();
   const layout = grid.layout;
   const theme = config.theme;
   context.fillStyle = theme.background;
@@ -244,22 +251,27 @@ function draw() {
   }
   stats.hitTotal = total;
   stats.layoutId = layout.id;
-  const columnOf = new Int32Array(plot.width);
-  for (let px = 0; px < plot.width; ++px) {
-    const ui = config.uiStart + (config.uiEnd - config.uiStart) * (px + 0.5) / plot.width;
-    let phase = layout.crossingPhase + ui - layout.originPhase;
-    phase -= Math.floor(phase);
-    columnOf[px] = Math.min(layout.columns - 1, Math.floor(phase * layout.columns));
+  // The window's cells as a small picture, a pixel a cell, scaled onto the plot without
+  // smoothing: the columns from the one holding the window's left edge to the one holding its
+  // right edge (column j starts at originPhase - crossingPhase + j / columns UI).
+  const columns = layout.columns;
+  const start = layout.originPhase - layout.crossingPhase;
+  const first = Math.floor((config.uiStart - start) * columns);
+  const last = Math.ceil((config.uiEnd - start) * columns);
+  const width = last - first;
+  if (!image || image.width !== width || image.height !== layout.rows) {
+    image = context.createImageData(width, layout.rows);
+    imageCanvas.width = width;
+    imageCanvas.height = layout.rows;
   }
   const data = image.data;
   data.fill(0);
-  for (let py = 0; py < plot.height; ++py) {
-    const row = Math.floor(py * layout.rows / plot.height) * layout.columns;
-    let at = py * plot.width * 4;
-    for (let px = 0; px < plot.width; ++px, at += 4) {
-      const cell = row + columnOf[px];
+  for (let x = 0; x < width; ++x) {
+    const column = (((first + x) % columns) + columns) % columns;
+    for (let row = 0, at = x * 4; row < layout.rows; ++row, at += width * 4) {
+      const cell = row * columns + column;
       const h = grid.hits[cell];
-      if (h <= 0) continue;
+      if (h <= 0) continue;  // empty cells stay clear: the graticule shows through
       const c = grid.fails[cell] > 0 ? insideColour : palette[shadeIndex(h, maxHits)];
       data[at] = c[0];
       data[at + 1] = c[1];
@@ -268,13 +280,21 @@ function draw() {
     }
   }
   imageCanvas.getContext('2d').putImageData(image, 0, 0);
-  context.drawImage(imageCanvas, plot.left, plot.top);
+  context.save();
+  context.beginPath();
+  context.rect(plot.left, plot.top, plot.width, plot.height);
+  context.clip();
+  context.imageSmoothingEnabled = false;
+  const left = uiToX(start + first / columns);
+  context.drawImage(imageCanvas, left, plot.top, uiToX(start + last / columns) - left, plot.height);
+  context.restore();
 
   drawMask(layout);
   drawAxes(layout);
   drawColourBar(maxHits);
   drawTitle(layout);
   countDrawn();
+  stats.drawMs = 0.9 * stats.drawMs + 0.1 * (performance.now() - began);
 }
 
 function drawMask(layout) {
