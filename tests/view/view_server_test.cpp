@@ -284,6 +284,20 @@ TEST_F(ViewServerTest, AMaskShowsItsMarginAndTheSamplesInsideIt) {
     EXPECT_EQ(closed.failTotal, closed.header["mask"]["failedSamples"].get<std::uint64_t>());
     EXPECT_LT(closed.header["mask"]["marginPercent"].get<double>(), 0);
 
+    // A mask file, as the page uploads it: a diamond in the middle of the eye.
+    const json upload = {{"kind", "file"},
+                         {"name", "diamond.json"},
+                         {"text", R"({"version": 1, "regions": [{"name": "diamond",
+                                     "points": [[0.3, 0.5], [0.5, 0.3], [0.7, 0.5], [0.5, 0.7]]}]})"}};
+    const auto uploaded = client_->post("/api/mask", upload.dump());
+    ASSERT_EQ(uploaded->status, 200);
+    EXPECT_EQ(json::parse(uploaded->body)["mask"]["regions"][0]["name"], "diamond");
+    const Frame diamond = client_->frameWhere([](const Frame& f) {
+        return f.header.contains("mask") && f.header["mask"]["spec"] == "diamond.json";
+    });
+    EXPECT_EQ(diamond.header["mask"]["passed"], true);
+    EXPECT_EQ(diamond.header["mask"]["regions"][0]["outline"].size(), 4u);
+
     ASSERT_EQ(client_->post("/api/mask", R"({"kind":"none"})")->status, 200);
     client_->frameWhere([](const Frame& f) {
         return f.header.contains("layout") && !f.header.contains("mask");
