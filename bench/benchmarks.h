@@ -9,5 +9,6 @@ void registerEyeBenchmarks();          // figure 3: eye folding beside a memory 
 void registerDiscoveryBenchmarks();    // figure 4: the device count beside one snapshot
 void registerCalibrationBenchmarks();  // figure 5: the calibration wire format
 void registerAnalysisBenchmarks();     // figure 6: eye measurements and the mask test
+void registerViewBenchmarks();         // figure 7: a frame of tarvex view (when the tool is built)
 
 }  // namespace tarvex::bench

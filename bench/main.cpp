@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
     registerDiscoveryBenchmarks();
     registerCalibrationBenchmarks();
     registerAnalysisBenchmarks();
+#ifdef TARVEX_BENCH_VIEW
+    registerViewBenchmarks();
+#endif
 
     FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

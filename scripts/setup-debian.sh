@@ -5,12 +5,13 @@
 #   scripts/setup-debian.sh libusb     also libusb and umockdev
 #   scripts/setup-debian.sh packaging  also lintian, to check the Debian packages
 #   scripts/setup-debian.sh python     also Python 3 with NumPy, pytest, venv and matplotlib
+#   scripts/setup-debian.sh browser    also chromium and Node.js, for the live view's browser test
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           libcli11-dev libfmt-dev libcairo2-dev libpng-dev nlohmann-json3-dev libexpat1-dev
-          clang libclang-rt-14-dev fonts-dejavu-core help2man)
+          clang libclang-rt-14-dev fonts-dejavu-core help2man libcpp-httplib-dev)
 foreign=()
 for extra in "$@"; do
   case "$extra" in
@@ -19,6 +20,10 @@ for extra in "$@"; do
              foreign+=(i386) ;;
     libusb) packages+=(libusb-1.0-0-dev umockdev libumockdev-dev) ;;
     packaging) packages+=(lintian) ;;
+    # The live view's browser test: Debian's chromium, driven from Node.js (its packages come
+    # from npm; a Node.js from elsewhere may bring its own npm).
+    browser) packages+=(chromium nodejs)
+             command -v npm > /dev/null || packages+=(npm) ;;
     python) packages+=(python3 python3-numpy python3-pytest python3-venv python3-setuptools
                        python3-wheel python3-matplotlib) ;;
     *) echo "setup-debian.sh: unknown extra '$extra'" >&2; exit 2 ;;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up on Debian 12 and runs every test:
-#   1. the optimised build: the whole test suite, then each benchmark once, briefly;
+#   1. the optimised build: the whole test suite, the live view in a browser (chromium), then
+#      each benchmark once, briefly;
 #   2. the whole suite again under the address and undefined-behaviour sanitizers;
 #   3. the multi-threaded tests under ThreadSanitizer (clang);
 #   4. the fuzzer for a bounded time;
@@ -13,7 +14,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
 
-scripts/setup-debian.sh windows libusb packaging python
+scripts/setup-debian.sh windows libusb packaging python browser
 
 step() { printf '\n==== %s ====\n' "$*"; }
 
@@ -21,6 +22,9 @@ step "optimised build and test suite"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release --output-on-failure -j"$jobs" --timeout 300
+
+step "the live view in a browser (chromium, headless)"
+scripts/test-browser.sh build/release
 
 if [ -x scripts/run-benchmarks.sh ]; then
   step "benchmarks, once each"

@@ -1,6 +1,7 @@
 // tarvex status, tarvex port get/set/reset-fifo: the board's port registers and status flags.
 #include <fmt/format.h>
 
+#include "board_readings.h"
 #include "commands/packet.h"
 #include "errors.h"
 #include "session.h"
@@ -11,19 +12,6 @@
 namespace tarvex::cli {
 
 namespace {
-
-// The four flags, where they come from and what a 1 means on the board.
-struct FlagInfo {
-    const char* key;
-    const char* meaning;
-    const char* source;
-};
-constexpr FlagInfo kFlags[4] = {
-    {"fifoOk", "no FIFO underflow", "port 3 bit 7 clear"},
-    {"dataReady", "samples ready", "port 2 bit 4 set"},
-    {"pllLocked", "sampling PLL locked", "port 2 bit 13 set"},
-    {"frontEndOk", "no front-end fault", "port 4 bit 4 clear"},
-};
 
 void status(Tool& tool) {
     BoardSession board(tool.options().index);
@@ -37,12 +25,12 @@ void status(Tool& tool) {
     Json record = {{"index", board.index()}, {"flags", Json::array()}};
     for (int i = 0; i < 4; ++i) {
         record["flags"].push_back(flags[i]);
-        record[kFlags[i].key] = flags[i] == 1;
+        record[kStatusFlags[i].key] = flags[i] == 1;
     }
     tool.out().result(record, [&] {
         for (int i = 0; i < 4; ++i)
-            Output::line(fmt::format("flag {}  {}  {:<20} ({})", i, flags[i], kFlags[i].meaning,
-                                     kFlags[i].source));
+            Output::line(fmt::format("flag {}  {}  {:<20} ({})", i, flags[i], kStatusFlags[i].meaning,
+                                     kStatusFlags[i].source));
     });
 }
 

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "board_readings.h"
 #include "commands/packet.h"
 #include "commands/vscope.h"
 #include "errors.h"
@@ -16,10 +17,6 @@
 namespace tarvex::cli {
 
 namespace {
-
-// The temperature byte is whole degrees Celsius, two's complement: the VSC device reports
-// below-zero readings on a cold start.
-int temperatureOf(std::uint8_t reading) { return static_cast<std::int8_t>(reading); }
 
 int readTemperature(std::uint16_t index) {
     std::uint8_t reading = 0;

@@ -15,6 +15,7 @@
 #include <fmt/format.h>
 
 #include "errors.h"
+#include "eye_style.h"
 #include "values.h"
 
 namespace tarvex::cli {
@@ -22,10 +23,6 @@ namespace tarvex::cli {
 namespace {
 
 // ---- the density of hits -------------------------------------------------------------------
-
-// The window shown: two bit periods, a crossing at 0 and at 1.
-constexpr double kUiStart = -0.5;
-constexpr double kUiEnd = 1.5;
 
 // Hits per cell over one bit period, counted by the analysis library in the columns it suggests
 // for the sampler's phases.  Row 0 is the top.
@@ -66,14 +63,10 @@ Density buildDensity(const EyeData& eye, std::uint32_t rows) {
             }
         }
     }
-    if (high <= low) {
-        low -= 50;
-        high += 50;
-    }
-    const double pad = 0.06 * (high - low);
+    const CodeRange range = codeRange(low, high);
     d.layout.rows = rows;
-    d.layout.yLow = low - pad;
-    d.layout.yHigh = high + pad;
+    d.layout.yLow = range.low;
+    d.layout.yHigh = range.high;
     d.layout.columns = 1;
     if (count == 0 || eye.width == 0 ||
         tvaSuggestLayout(eye.x.data(), count, eye.width, eye.dataRate, eye.sampleRate, d.crossing,
@@ -90,39 +83,6 @@ Density buildDensity(const EyeData& eye, std::uint32_t rows) {
 
 // ---- colours ------------------------------------------------------------------------------------
 
-struct Rgb {
-    double r, g, b;
-};
-
-// A persistence palette: rare hits deep blue, frequent ones red, the most frequent white.
-Rgb paletteAt(double v) {
-    static constexpr std::array<std::pair<double, Rgb>, 7> stops = {{
-        {0.00, {0.08, 0.10, 0.45}},
-        {0.18, {0.00, 0.35, 1.00}},
-        {0.38, {0.00, 0.85, 0.95}},
-        {0.55, {0.20, 0.90, 0.25}},
-        {0.72, {1.00, 0.88, 0.00}},
-        {0.88, {1.00, 0.25, 0.08}},
-        {1.00, {1.00, 1.00, 1.00}},
-    }};
-    v = std::clamp(v, 0.0, 1.0);
-    for (std::size_t i = 1; i < stops.size(); ++i) {
-        if (v <= stops[i].first) {
-            const auto& [v0, c0] = stops[i - 1];
-            const auto& [v1, c1] = stops[i];
-            const double f = (v - v0) / (v1 - v0);
-            return {c0.r + f * (c1.r - c0.r), c0.g + f * (c1.g - c0.g), c0.b + f * (c1.b - c0.b)};
-        }
-    }
-    return stops.back().second;
-}
-
-// Hits on a log scale, so that a single stray sample and the thick of the levels both show.
-double shade(std::uint32_t hits, std::uint32_t maxHits) {
-    if (maxHits <= 1) return 1.0;
-    return std::log1p(static_cast<double>(hits)) / std::log1p(static_cast<double>(maxHits));
-}
-
 std::uint32_t argb(const Rgb& c) {
     const auto byte = [](double v) {
         return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
@@ -130,14 +90,14 @@ std::uint32_t argb(const Rgb& c) {
     return 0xFF000000u | byte(c.r) << 16 | byte(c.g) << 8 | byte(c.b);
 }
 
-const Rgb kBackground{0.063, 0.078, 0.094};
-const Rgb kText{0.85, 0.87, 0.89};
-const Rgb kDimText{0.60, 0.65, 0.68};
-const Rgb kGrid{0.20, 0.24, 0.27};
-const Rgb kFrame{0.38, 0.42, 0.46};
-const Rgb kMaskFill{0.55, 0.60, 0.70};
-const Rgb kMaskEdge{0.80, 0.84, 0.92};
-const Rgb kInside{1.00, 0.15, 0.75};  // points inside the mask
+const Rgb& kBackground = eyeTheme().background;
+const Rgb& kText = eyeTheme().text;
+const Rgb& kDimText = eyeTheme().dimText;
+const Rgb& kGrid = eyeTheme().grid;
+const Rgb& kFrame = eyeTheme().frame;
+const Rgb& kMaskFill = eyeTheme().maskFill;
+const Rgb& kMaskEdge = eyeTheme().maskEdge;
+const Rgb& kInside = eyeTheme().inside;
 
 // ---- cairo helpers ----------------------------------------------------------------------------
 
@@ -177,21 +137,6 @@ double textHeight(cairo_t* cr) {
     return extents.ascent;
 }
 
-// A round step for about `target` ticks over `span`: 1, 2 or 5 times a power of ten.
-double tickStep(double span, int target) {
-    const double raw = span / target;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    const double f = raw / magnitude;
-    return (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * magnitude;
-}
-
-std::string durationText(double seconds) {
-    if (seconds < 1e-9) return fmt::format("{:g} ps", seconds * 1e12);
-    if (seconds < 1e-6) return fmt::format("{:g} ns", seconds * 1e9);
-    if (seconds < 1e-3) return fmt::format("{:g} µs", seconds * 1e6);
-    return fmt::format("{:g} ms", seconds * 1e3);
-}
-
 // The hits, one pixel per pixel of the plot area, each pixel taking the colour of its cell.
 Surface densityImage(const Density& d, int width, int height) {
     Surface image(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height),
@@ -219,14 +164,7 @@ struct Axes {
     double yHigh;
     double x(double ui) const { return plot.left + (ui - kUiStart) / (kUiEnd - kUiStart) * plot.width; }
     double y(double code) const { return plot.top + (yHigh - code) / (yHigh - yLow) * plot.height; }
-    // Round sample codes, about six over the height.
-    std::vector<double> yTicks() const {
-        const double step = tickStep(yHigh - yLow, 6);
-        std::vector<double> ticks;
-        for (double code = std::ceil(yLow / step) * step; code <= yHigh; code += step)
-            ticks.push_back(code);
-        return ticks;
-    }
+    std::vector<double> yTicks() const { return codeTicks({yLow, yHigh}); }
 };
 
 // The graticule, under the samples as on a scope's screen: every quarter of a unit interval and
@@ -236,8 +174,9 @@ void drawGraticule(cairo_t* cr, const Axes& axes) {
     setColour(cr, kGrid);
     const double dashes[] = {3.0, 3.0};
     cairo_set_dash(cr, dashes, 2, 0);
-    for (int q = static_cast<int>(std::ceil(kUiStart * 4)); q <= static_cast<int>(std::floor(kUiEnd * 4)); ++q) {
-        const double x = std::round(axes.x(q / 4.0)) + 0.5;
+    for (int q = static_cast<int>(std::ceil(kUiStart * kGridLinesPerUi));
+         q <= static_cast<int>(std::floor(kUiEnd * kGridLinesPerUi)); ++q) {
+        const double x = std::round(axes.x(static_cast<double>(q) / kGridLinesPerUi)) + 0.5;
         cairo_move_to(cr, x, axes.plot.top);
         cairo_line_to(cr, x, axes.plot.bottom());
     }
@@ -261,12 +200,14 @@ void drawAxes(cairo_t* cr, const Axes& axes, const EyeData& eye) {
     setFont(cr, 12);
     setColour(cr, kDimText);
     const double labelHeight = textHeight(cr);
-    for (int h = static_cast<int>(std::ceil(kUiStart * 2)); h <= static_cast<int>(std::floor(kUiEnd * 2)); ++h) {
-        const double x = axes.x(h / 2.0);
+    for (int h = static_cast<int>(std::ceil(kUiStart * kLabelsPerUi));
+         h <= static_cast<int>(std::floor(kUiEnd * kLabelsPerUi)); ++h) {
+        const double x = axes.x(static_cast<double>(h) / kLabelsPerUi);
         cairo_move_to(cr, x, plot.bottom());
         cairo_line_to(cr, x, plot.bottom() + 5);
         cairo_stroke(cr);
-        text(cr, x, plot.bottom() + 8 + labelHeight, fmt::format("{:g}", h / 2.0), Align::kCentre);
+        text(cr, x, plot.bottom() + 8 + labelHeight,
+             fmt::format("{:g}", static_cast<double>(h) / kLabelsPerUi), Align::kCentre);
     }
     for (const double code : axes.yTicks()) {
         const double y = axes.y(code);
@@ -280,12 +221,11 @@ void drawAxes(cairo_t* cr, const Axes& axes, const EyeData& eye) {
     setFont(cr, 13);
     setColour(cr, kText);
     text(cr, plot.left + plot.width / 2, plot.bottom() + 20 + 2 * labelHeight,
-         fmt::format("time in unit intervals (1 UI = {})", durationText(1.0 / eye.dataRate)),
-         Align::kCentre);
+         timeAxisTitle(eye.dataRate), Align::kCentre);
     cairo_save(cr);
     cairo_translate(cr, plot.left - 58, plot.top + plot.height / 2);
     cairo_rotate(cr, -std::numbers::pi / 2);
-    text(cr, 0, 0, "sample code (12 bits)", Align::kCentre);
+    text(cr, 0, 0, codeAxisTitle(), Align::kCentre);
     cairo_restore(cr);
 }
 
@@ -324,10 +264,7 @@ void drawColourBar(cairo_t* cr, const Rect& plot, const Density& d) {
 void drawTitle(cairo_t* cr, const EyeData& eye, double width) {
     setFont(cr, 20, true);
     setColour(cr, kText);
-    text(cr, width / 2, 32,
-         fmt::format("Eye diagram: {} data, {} sampling", formatRate(eye.dataRate, "b/s"),
-                     formatRate(eye.sampleRate, "S/s")),
-         Align::kCentre);
+    text(cr, width / 2, 32, eyeTitle(eye.dataRate, eye.sampleRate), Align::kCentre);
     setFont(cr, 13);
     setColour(cr, kDimText);
     std::string subtitle = fmt::format("{} samples from {} packets: {} ok, {} short, {} failed",
@@ -424,7 +361,7 @@ void drawPicture(cairo_t* cr, const EyeData& eye, PictureSize size) {
         buildDensity(eye, static_cast<std::uint32_t>(std::clamp(plotHeight / 2, 16, 400)));
 
     const Axes axes{plot, density.layout.yLow, density.layout.yHigh};
-    cairo_set_source_rgb(cr, 0, 0, 0);
+    setColour(cr, eyeTheme().plot);
     cairo_rectangle(cr, plot.left, plot.top, plot.width, plot.height);
     cairo_fill(cr);
     drawGraticule(cr, axes);

@@ -19,6 +19,11 @@ extern "C" void onInterrupt(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
+extern "C" void onTerminate(int) {
+    interruptFlag = 1;
+    std::signal(SIGTERM, SIG_DFL);
+}
+
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 24;
 
@@ -35,6 +40,13 @@ void installInterruptHandler() {
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+}
+
+void stopOnTerminate() {
+    struct sigaction action = {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 bool interrupted() { return interruptFlag != 0; }

@@ -14,6 +14,9 @@
 namespace tarvex::cli {
 
 void installInterruptHandler();
+// A SIGTERM raises the same flag (a service manager's stop), for commands that run until told
+// to stop.
+void stopOnTerminate();
 bool interrupted();
 
 class Progress {

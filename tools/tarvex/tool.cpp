@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "commands/eye_fold.h"
 #include "demo.h"
 #include "errors.h"
 #include "platform/platform.h"
@@ -121,12 +122,32 @@ Tool::Tool() : app_(kDescription, "tarvex") {
     addNetCommands(*this);
     addBusCommands(*this);
     addDescriptorCommands(*this);
+    addViewCommand(*this);
     tidyTypeNames(app_);
     // Set last: subcommands would inherit it.
     app_.footer(kFooter);
 }
 
 Tool::~Tool() = default;
+
+void takeSignalRates(const GlobalOptions& options, double& dataRate, double& sampleRate) {
+    if (options.demo) {
+        if (dataRate == 0) dataRate = options.demoConfig.firmware.signal.dataRate;
+        if (sampleRate == 0) sampleRate = options.demoConfig.firmware.signal.sampleRate;
+    }
+    if (dataRate == 0 || sampleRate == 0)
+        throw UsageError("give the signal's rates: --data-rate and --sample-rate (the demo board's "
+                         "are known with --demo, a real board's are not)");
+    if (auto problem = foldProblem(dataRate, sampleRate); !problem.empty())
+        throw UsageError(problem);
+}
+
+std::string foldProblem(double dataRate, double sampleRate) {
+    if (commands::eyeFoldStep(dataRate, sampleRate)) return {};
+    return fmt::format("a {} signal sampled at {} gives no eye: the sample period spans too many "
+                       "bit periods",
+                       formatRate(dataRate, "b/s"), formatRate(sampleRate, "S/s"));
+}
 
 const CLI::App* Tool::chosenCommand() const {
     const CLI::App* command = &app_;

@@ -54,6 +54,14 @@ private:
     std::map<const CLI::App*, Action> actions_;
 };
 
+// The signal's data and sample rates for the commands that fold an eye: those given (0: not
+// given), else the demo board's with --demo.  Throws a UsageError when a rate is missing or
+// the two give no eye.
+void takeSignalRates(const GlobalOptions& options, double& dataRate, double& sampleRate);
+// Why a signal at `dataRate` sampled at `sampleRate` gives no eye, as a sentence; empty when it
+// gives one.
+std::string foldProblem(double dataRate, double sampleRate);
+
 // The groups of subcommands.
 void addDiscoveryCommands(Tool& tool);    // list
 void addSystemCommands(Tool& tool);       // ping, reset, set-id, about
@@ -64,5 +72,6 @@ void addCalibCommands(Tool& tool);        // calib get/set
 void addNetCommands(Tool& tool);          // net get/set
 void addBusCommands(Tool& tool);          // i2c, si5326, si5338, mdio
 void addDescriptorCommands(Tool& tool);   // descriptors
+void addViewCommand(Tool& tool);          // view
 
 }  // namespace tarvex::cli
