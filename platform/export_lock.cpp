@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "platform/platform.h"
@@ -39,10 +40,12 @@ private:
     unsigned depth_ = 0;  // touched by the owner only
 };
 
-// Made on first use and never destroyed: a thread still inside the library while the process
-// exits (or the library unloads) must not find its lock gone.
+// Made on first use in the library's own storage and never destroyed: a thread still inside the
+// library while the process exits must not find its lock gone, and unloading the library must not
+// leave a heap block behind (a host that loads and unloads it would lose one each time).
 RecursiveLock& exportLock() {
-    static RecursiveLock* const lock = new RecursiveLock;
+    alignas(RecursiveLock) static unsigned char storage[sizeof(RecursiveLock)];
+    static RecursiveLock* const lock = new (storage) RecursiveLock;
     return *lock;
 }
 
