@@ -6,7 +6,7 @@
 # same SONAME version and always change it together, which is when Debian lets one package hold
 # several libraries.  The demo library is loaded at run time by the very programs that load the
 # library (switching is a matter of which file they load), so it is no development file; and the
-# tool links the core statically and needs neither.
+# tool links the core and the analysis code statically and needs none of them.
 #
 # Configure with -DCMAKE_INSTALL_PREFIX=/usr (so libraries go to Debian's multiarch folder) and
 # -DTARVEX_PACKAGE_DEB=ON (each package's copyright, changelog and lintian notes).
