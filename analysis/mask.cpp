@@ -1,4 +1,5 @@
-// The mask test.
+// The mask test: the general one, for masks with a region that is not convex (masks of convex
+// regions take analysis/mask_convex.cpp), and what both share.
 //
 // Hits: every X of the eye is one phase, so the regions' cross-sections at that phase, turned
 // into ranges of sample codes, decide every point with that X exactly.  Most columns leave at
@@ -22,6 +23,8 @@
 #include <span>
 #include <vector>
 
+#include "analysis/mask_convex.h"
+#include "analysis/mask_frame.h"
 #include "analysis/polygon.h"
 
 namespace tarvex::analysis {
@@ -36,31 +39,6 @@ constexpr double kCell = 1.0 / 512;
 constexpr double kGridLow = -0.5;
 constexpr double kSlack = 1e-9;  // what rounding may move a point across a cell's edge
 constexpr std::int16_t kFar = 0x7FFE;  // no occupied or touched cell: farther than any
-// A position u in [0, 1) meets a polygon's points at u + k for these k (polygons lie in [-1, 2]).
-constexpr int kImages[] = {-1, 0, 1, 2};
-
-Polygon polygonOf(const TvaMaskRegion& region) {
-    return {region.vertices, region.vertexCount};
-}
-
-struct Bounds {
-    double left, right;
-};
-
-Bounds xBounds(Polygon polygon) {
-    Bounds b{polygon[0].x, polygon[0].x};
-    for (const TvaPoint& p : polygon) {
-        b.left = std::min(b.left, p.x);
-        b.right = std::max(b.right, p.x);
-    }
-    return b;
-}
-
-struct CodeRange {
-    std::int32_t low, high;  // inclusive
-    std::uint32_t region;
-};
-
 // What decides the points of one X: the free code ranges (fast), or the regions' ranges.  An
 // empty range runs from 0xFFFF down to 0, which no code is in.
 // A column of more than two free ranges keeps both empty: its points are all tested against the
@@ -74,9 +52,7 @@ struct Column {
 class MaskTest {
 public:
     MaskTest(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask)
-        : points_(points), frame_(frame), mask_(mask), amplitude_(frame.oneLevel - frame.zeroLevel) {
-        for (std::uint32_t r = 0; r < mask.regionCount; ++r)
-            bounds_.push_back(xBounds(polygonOf(mask.regions[r])));
+        : points_(points), mask_(mask), frame_(points, frame, mask) {
         buildColumns();
         buildRows();
     }
@@ -145,24 +121,16 @@ private:
         deepest_ = std::max(deepest_, depth(x, y, bits));
     }
 
-    double phase(std::uint32_t x) const { return wrapUnit(phaseOf(x, points_.width) - frame_.crossingPhase); }
-    double normalised(std::int32_t code) const { return (code - frame_.zeroLevel) / amplitude_; }
+    double phase(std::uint32_t x) const { return frame_.phase(x); }
+    double normalised(std::int32_t code) const { return frame_.normalised(code); }
 
     // The code ranges of every region at every X, and the free ranges they leave.
     void buildColumns() {
         columns_.resize(std::size_t{points_.width} + 1);  // the last: X beyond the width
-        std::vector<Interval> section;
         std::vector<CodeRange> here;
         for (std::uint32_t x = 0; x < points_.width; ++x) {
             const double u = phase(x);
-            here.clear();
-            for (std::uint32_t r = 0; r < mask_.regionCount; ++r) {
-                for (const int k : kImages) {
-                    if (u + k < bounds_[r].left || u + k > bounds_[r].right) continue;
-                    crossSection(polygonOf(mask_.regions[r]), u + k, section);
-                    for (const Interval& s : section) addRange(s, r, here);
-                }
-            }
+            frame_.rangesAt(x, here);
             Column& column = columns_[x];
             column.first = static_cast<std::uint32_t>(ranges_.size());
             column.count = static_cast<std::uint32_t>(here.size());
@@ -172,15 +140,6 @@ private:
             ranges_.insert(ranges_.end(), here.begin(), here.end());
             setFreeRanges(column, here);
         }
-    }
-
-    // A code y is in the region's interval when low <= (y - zero) / amplitude <= high.
-    void addRange(const Interval& s, std::uint32_t region, std::vector<CodeRange>& here) const {
-        const double low = std::ceil(frame_.zeroLevel + s.low * amplitude_);
-        const double high = std::floor(frame_.zeroLevel + s.high * amplitude_);
-        if (low > high || high < 0 || low > 0xFFFF) return;
-        here.push_back({static_cast<std::int32_t>(std::max(low, 0.0)),
-                        static_cast<std::int32_t>(std::min(high, 65535.0)), region});
     }
 
     static void setFreeRanges(Column& column, std::vector<CodeRange> taken) {
@@ -241,7 +200,7 @@ private:
             touched.clear();
             for (std::uint32_t r = 0; r < mask_.regionCount; ++r) {
                 for (const int image : kImages) {
-                    if (right + image < bounds_[r].left || left + image > bounds_[r].right) continue;
+                    if (right + image < frame_.bounds(r).left || left + image > frame_.bounds(r).right) continue;
                     const auto range = rangeWithin(polygonOf(mask_.regions[r]), left + image, right + image);
                     if (range)
                         touched.emplace_back(static_cast<std::int16_t>(rowOf(range->low - kSlack)),
@@ -278,7 +237,7 @@ private:
             const Polygon polygon = polygonOf(mask_.regions[r]);
             for (const int k : kImages) {
                 const TvaPoint p{u + k, v};
-                if (p.x < bounds_[r].left || p.x > bounds_[r].right || !contains(polygon, p)) continue;
+                if (p.x < frame_.bounds(r).left || p.x > frame_.bounds(r).right || !contains(polygon, p)) continue;
                 deepest = std::max(deepest, edgeDistance(polygon, p));
             }
         }
@@ -286,10 +245,8 @@ private:
     }
 
     const EyePoints& points_;
-    const TvaEyeFrame& frame_;
     const TvaMask& mask_;
-    const double amplitude_;
-    std::vector<Bounds> bounds_;
+    const MaskFrame frame_;
     std::vector<Column> columns_;
     std::vector<CodeRange> ranges_;
     std::vector<std::uint16_t> rowOfCode_;
@@ -359,7 +316,8 @@ bool frameUsable(const TvaEyeFrame& frame) {
 }
 
 PointsProblem testMask(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask,
-                       TvaMaskResult& result, std::uint8_t* regionFlags) {
+                       TvaMaskResult& result, std::uint8_t* regionFlags, VectorUnit unit) {
+    if (allRegionsConvex(mask)) return testConvexMask(points, frame, mask, result, regionFlags, unit);
     MaskTest test(points, frame, mask);
     return test.run(result, regionFlags);
 }
