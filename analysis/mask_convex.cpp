@@ -34,8 +34,6 @@ constexpr std::uint32_t kFirstChunk = 4096;     // points between two looks at t
 constexpr std::uint32_t kLargestChunk = 262144;
 // A table is made again when the points left would otherwise cost this many close looks.
 constexpr double kLooksWorthATable = 256;
-// Distances beyond this reach across the whole mask: a table for them clears nothing.
-constexpr double kFarthest = 8.0;
 // Codes further than this from the levels (a frame of a tiny amplitude) are taken as this far:
 // they are farther from the mask than it reaches, and the distances stay finite.
 constexpr double kFarthestCode = 1e12;
@@ -223,8 +221,11 @@ private:
     // every region's reach over the cell's phases (its part within `far` of those phases,
     // grown by `far` up and down), a little wider for rounding, taken whole codes at a time.
     ClearTable clearTable(double far) {
+        // The table is for the distance found, however large: in codes it may be narrow (a
+        // frame of a small amplitude).  Never below 0: a point that rounding put a hair inside
+        // an edge while its code is outside must not make the cells' phase windows empty.
         tableDistance_ = far;
-        far = std::min(far, kFarthest);
+        far = std::max(far, 0.0);
         const std::uint16_t width = points_.width;
         ClearTable table = cellsFor(width);
         const double zero = frame_.frame().zeroLevel, amplitude = frame_.amplitude();
@@ -240,8 +241,9 @@ private:
             taken.clear();
             for (std::uint32_t r = 0; r < regions_.size(); ++r) {
                 const Bounds& b = frame_.bounds(r);
-                const int lowest = std::max(-3, static_cast<int>(std::ceil(b.left - to - far)));
-                const int highest = std::min(3, static_cast<int>(std::floor(b.right - from + far)));
+                // Clamped before the cast: a large distance reaches every image.
+                const int lowest = static_cast<int>(std::max(-3.0, std::ceil(b.left - to - far)));
+                const int highest = static_cast<int>(std::min(3.0, std::floor(b.right - from + far)));
                 for (int k = lowest; k <= highest; ++k) {
                     const auto range = rangeWithin(polygonOf(frame_.mask().regions[r]),
                                                    from + k - far, to + k + far);

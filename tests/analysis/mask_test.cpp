@@ -193,10 +193,27 @@ TEST(MaskTest, AgreesWithPlainGeometryOnAnOpenEye) {
         ASSERT_EQ(o.status, kTvaOk);
         EXPECT_EQ(o.result.passed, 1u);
         EXPECT_EQ(o.flags, e.flags);
-        // Found on a grid of 1/512: never above the true margin, at most two cells below.
-        EXPECT_LE(o.result.marginPercent, 100 * e.margin + 1e-9);
-        EXPECT_GE(o.result.marginPercent, 100 * (e.margin - 2.0 / 512));
+        // Convex regions: the margin is the nearest point's distance itself.
+        EXPECT_NEAR(o.result.marginPercent, 100 * e.margin, 1e-9);
     }
+}
+
+// A frame of a small amplitude below the eye puts every point dozens of amplitudes from the
+// hexagon; the nearest of them still gives the margin, not merely one of the first few looked at.
+TEST(MaskTest, AgreesWithPlainGeometryFarFromTheMask) {
+    const DemoCapture capture = captureDemo("", 400);
+    const FoldedEye eye = fold(capture);
+    TvaEyeFrame frame = frameOf(eye, capture.signal.dataRate);
+    frame.zeroLevel -= 500;  // codes: the eye lies 50 amplitudes and more above the mask
+    frame.oneLevel = frame.zeroLevel + 10;
+    TvaMask mask = hexagon();
+    mask.regionCount = 1;  // the hexagon alone: no bar holds the points
+    const Outcome o = test(eye.x, eye.y, eye.width, frame, mask);
+    const Expected e = brute(eye, frame, mask);
+    ASSERT_EQ(o.status, kTvaOk);
+    EXPECT_EQ(o.result.passed, 1u);
+    EXPECT_GT(e.margin, 40.0);
+    EXPECT_NEAR(o.result.marginPercent, 100 * e.margin, 1e-9 * e.margin);
 }
 
 TEST(MaskTest, AgreesWithPlainGeometryOnAClosedEye) {
