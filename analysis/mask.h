@@ -29,8 +29,8 @@ bool maskFromJson(std::string_view text, TvaMask& mask, std::string& message);
 bool frameUsable(const TvaEyeFrame& frame);
 
 // Tests the points against a well-formed mask in a usable frame.  kXOutsideEye (result and
-// flags zeroed) when a point's X is not below the width.  Masks of convex regions take the
-// convex test (analysis/mask_convex.h) on `unit`; others the general one.
+// flags zeroed) when a point's X is not below the width.  The first look at every point runs
+// on `unit` (analysis/mask_filter.h).
 PointsProblem testMask(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask,
                        TvaMaskResult& result, std::uint8_t* regionFlags,
                        VectorUnit unit = VectorUnit::kBest);

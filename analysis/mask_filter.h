@@ -2,7 +2,7 @@
 // neighbouring X, and a table gives for each cell up to two ranges of codes that hold only
 // points certainly clear of the mask: outside every region, and farther from each than a given
 // distance.  A point in its cell's ranges needs no more than this look; the few others are
-// looked at closely (analysis/mask_convex.cpp).  A cell is a 16-bit multiply away from X and
+// looked at closely (analysis/mask_points.cpp).  A cell is a 16-bit multiply away from X and
 // the table fits in vector registers, so the look costs a few instructions for 32 points.
 #pragma once
 

@@ -1,5 +1,5 @@
 // A mask laid over an eye: where each X of the eye lies in the mask's frame, and which regions
-// hold each code at that X.  Both mask tests decide hits here, so they decide them alike.
+// hold each code at that X: what decides the mask test's hits.
 #pragma once
 
 #include <cstdint>

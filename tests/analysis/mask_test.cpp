@@ -237,6 +237,38 @@ TEST(MaskTest, AgreesWithPlainGeometryOnAClosedEye) {
     EXPECT_LT(o.result.marginPercent, 0);
 }
 
+// A region with a notch: its hits are its two convex halves' hits, and with none its margin is
+// the nearer half's distance.
+TvaMask maskOf(std::initializer_list<std::initializer_list<TvaPoint>> regions) {
+    TvaMask mask{};
+    for (const auto& points : regions) {
+        TvaMaskRegion& r = mask.regions[mask.regionCount++];
+        for (const TvaPoint& p : points) r.vertices[r.vertexCount++] = p;
+    }
+    return mask;
+}
+
+TEST(MaskTest, AgreesWithPlainGeometryForARegionThatIsNotConvex) {
+    const TvaMask notched = maskOf({{{0.3, 0.3}, {0.7, 0.3}, {0.7, 0.7}, {0.5, 0.4}, {0.3, 0.7}}});
+    const TvaMask halves = maskOf({{{0.3, 0.3}, {0.5, 0.3}, {0.5, 0.4}, {0.3, 0.7}},
+                                   {{0.5, 0.3}, {0.7, 0.3}, {0.7, 0.7}, {0.5, 0.4}}});
+    for (const char* demo : {"", "noise=300"}) {
+        const DemoCapture capture = captureDemo(demo, 400);
+        const FoldedEye eye = fold(capture);
+        const TvaEyeFrame frame = frameOf(eye, capture.signal.dataRate);
+        const Outcome o = test(eye.x, eye.y, eye.width, frame, notched);
+        const Expected e = brute(eye, frame, halves);
+        ASSERT_EQ(o.status, kTvaOk);
+        std::vector<std::uint8_t> inEither;
+        for (const std::uint8_t bits : e.flags) inEither.push_back(bits != 0);
+        EXPECT_EQ(o.flags, inEither) << demo;
+        EXPECT_EQ(o.result.failedSamples, e.failed) << demo;
+        EXPECT_EQ(e.failed > 0, *demo != '\0') << demo;  // the noisy eye is closed
+        if (e.failed == 0) EXPECT_NEAR(o.result.marginPercent, 100 * e.margin, 1e-9) << demo;
+        else EXPECT_LT(o.result.marginPercent, 0) << demo;
+    }
+}
+
 // ---- the mask file -----------------------------------------------------------------------------
 
 TvaMaskResult resultOf(const TvaMask& mask) {

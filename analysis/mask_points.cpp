@@ -1,10 +1,15 @@
-// The convex mask test.
+// The mask test: the hits, each point's region bits, and the margin, exactly.
 //
-// Distance: a convex region grown by m (every point swept by a square of half-side m) is the set
-// where no edge's line, and no side of the region's bounding box, is passed by more than m times
-// (|nx| + |ny|), n the side's outward normal: the square reaches |nx| + |ny| along n.  So a
-// point's L-infinity distance to the region is the largest of (n.p - c) / (|nx| + |ny|) over the
+// Hits: every X of the eye is one phase, so the regions' cross-sections at that phase, turned
+// into ranges of sample codes (MaskFrame), decide every point with that X exactly.
+//
+// Distance: for a point outside the mask, its L-infinity distance to each region (and to the
+// region's copies a UI either way).  A convex region grown by m (every point swept by a square
+// of half-side m) is the set where no edge's line, and no side of the region's bounding box, is
+// passed by more than m times (|nx| + |ny|), n the side's outward normal: the square reaches
+// |nx| + |ny| along n.  So the distance is the largest of (n.p - c) / (|nx| + |ny|) over the
 // edges and the box's sides, a few multiplications; inside, its negation is the point's depth.
+// A region that is not convex takes the distance to its nearest edge.
 //
 // Most points need nothing of that: the margin is the least distance, and every point farther
 // from the mask than the least distance found so far changes nothing.  A table over 64 cells of
@@ -13,7 +18,7 @@
 // spread over the eye and shrinks as the pass goes, the table following it; a hit makes only the
 // hits count (the margin is then the deepest hit's depth).  The points looked at closely include
 // every point closer than any table's distance, so the least distance found is the least of all.
-#include "analysis/mask_convex.h"
+#include "analysis/mask.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,7 +49,9 @@ struct Plane {
 };
 
 struct Region {
-    std::vector<Plane> planes;
+    Polygon polygon;
+    bool convex;
+    std::vector<Plane> planes;  // of a convex region
     double left, right, bottom, top;
 
     double beyond(double u, double v) const {
@@ -56,16 +63,37 @@ struct Region {
     double outsideBox(double u, double v) const {
         return std::max(std::max(left - u, u - right), std::max(bottom - v, v - top));
     }
+    // The distance of a point outside the region.
+    double distance(double u, double v) const {
+        return convex ? beyond(u, v) : edgeDistance(polygon, {u, v});
+    }
+    // How deep a point lies inside the region; negative or 0 for one outside (a convex region's
+    // only while within its bounding box's columns).
+    double depth(double u, double v) const {
+        if (convex) return u >= left && u <= right ? -beyond(u, v) : 0.0;
+        return contains(polygon, {u, v}) ? edgeDistance(polygon, {u, v}) : 0.0;
+    }
 };
 
 double cross(TvaPoint o, TvaPoint a, TvaPoint b) {
     return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
 
+bool isConvex(Polygon polygon) {
+    const std::size_t n = polygon.size();
+    bool left = false, right = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double turn = cross(polygon[i], polygon[(i + 1) % n], polygon[(i + 2) % n]);
+        left = left || turn > 0;
+        right = right || turn < 0;
+    }
+    return !(left && right);
+}
+
 Region regionOf(Polygon polygon) {
     const std::size_t n = polygon.size();
     double area = 0;
-    Region region{{}, polygon[0].x, polygon[0].x, polygon[0].y, polygon[0].y};
+    Region region{polygon, isConvex(polygon), {}, polygon[0].x, polygon[0].x, polygon[0].y, polygon[0].y};
     for (std::size_t i = 0; i < n; ++i) {
         const TvaPoint a = polygon[i], b = polygon[(i + 1) % n];
         area += a.x * b.y - b.x * a.y;
@@ -74,6 +102,7 @@ Region regionOf(Polygon polygon) {
         region.bottom = std::min(region.bottom, a.y);
         region.top = std::max(region.top, a.y);
     }
+    if (!region.convex) return region;
     const double outward = area > 0 ? 1.0 : -1.0;  // counter-clockwise: (dy, -dx) points out
     for (std::size_t i = 0; i < n; ++i) {
         const TvaPoint a = polygon[i], b = polygon[(i + 1) % n];
@@ -88,9 +117,9 @@ Region regionOf(Polygon polygon) {
     return region;
 }
 
-class ConvexMaskTest {
+class MaskTest {
 public:
-    ConvexMaskTest(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask,
+    MaskTest(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask,
                    TvaMaskResult& result, std::uint8_t* flags)
         : points_(points), frame_(points, frame, mask), result_(result), flags_(flags),
           columnOf_(points.width, 0) {
@@ -198,7 +227,7 @@ private:
         for (const Region& region : regions_) {
             for (int k = -2; k <= 2; ++k) {
                 if (region.outsideBox(u + k, v) >= nearest) continue;
-                nearest = std::min(nearest, region.beyond(u + k, v));
+                nearest = std::min(nearest, region.distance(u + k, v));
             }
         }
         return nearest;
@@ -210,9 +239,7 @@ private:
         double deepest = 0.0;
         for (std::uint32_t r = 0; r < regions_.size(); ++r) {
             if (!(bits & (1u << r))) continue;
-            for (const int k : kImages)
-                if (u + k >= regions_[r].left && u + k <= regions_[r].right)
-                    deepest = std::max(deepest, -regions_[r].beyond(u + k, v));
+            for (const int k : kImages) deepest = std::max(deepest, regions_[r].depth(u + k, v));
         }
         return deepest;
     }
@@ -301,25 +328,9 @@ private:
 
 }  // namespace
 
-bool allRegionsConvex(const TvaMask& mask) {
-    for (std::uint32_t r = 0; r < mask.regionCount; ++r) {
-        const Polygon polygon = polygonOf(mask.regions[r]);
-        const std::size_t n = polygon.size();
-        bool left = false, right = false;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double turn = cross(polygon[i], polygon[(i + 1) % n], polygon[(i + 2) % n]);
-            left = left || turn > 0;
-            right = right || turn < 0;
-        }
-        if (left && right) return false;
-    }
-    return true;
-}
-
-PointsProblem testConvexMask(const EyePoints& points, const TvaEyeFrame& frame,
-                             const TvaMask& mask, TvaMaskResult& result,
-                             std::uint8_t* regionFlags, VectorUnit unit) {
-    ConvexMaskTest test(points, frame, mask, result, regionFlags);
+PointsProblem testMask(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask,
+                       TvaMaskResult& result, std::uint8_t* regionFlags, VectorUnit unit) {
+    MaskTest test(points, frame, mask, result, regionFlags);
     return test.run(unit);
 }
 
