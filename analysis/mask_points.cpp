@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -136,12 +137,14 @@ public:
             guess(points_.x[i], points_.y[i]);
         }
         ClearTable table = clearTable(tableDistance());
-        std::vector<std::uint32_t> unclear(std::min(count, kLargestChunk));
+        // Left uninitialised: a chunk writes only the entries it lists, and most chunks list
+        // a few, so most of its pages are never touched.
+        const std::unique_ptr<std::uint32_t[]> unclear(new std::uint32_t[std::min(count, kLargestChunk)]);
         std::uint32_t chunk = kFirstChunk;
         for (std::uint32_t begin = 0; begin < count;) {
             const std::uint32_t end = begin + std::min(chunk, count - begin);
             const std::uint32_t found =
-                findUnclear(points_, table, begin, end, flags_, unclear.data(), unit);
+                findUnclear(points_, table, begin, end, flags_, unclear.get(), unit);
             for (std::uint32_t k = 0; k < found; ++k)
                 if (!look(unclear[k])) return stray();
             // A closer distance makes a table that lets more points by; it is made when the
