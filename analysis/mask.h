@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "analysis/eye_points.h"
+#include "analysis/vector_unit.h"
 #include "tarvex_analysis.h"
 
 namespace tarvex::analysis {
@@ -28,8 +29,10 @@ bool maskFromJson(std::string_view text, TvaMask& mask, std::string& message);
 bool frameUsable(const TvaEyeFrame& frame);
 
 // Tests the points against a well-formed mask in a usable frame.  kXOutsideEye (result and
-// flags zeroed) when a point's X is not below the width.
+// flags zeroed) when a point's X is not below the width.  The first look at every point runs
+// on `unit` (analysis/mask_filter.h).
 PointsProblem testMask(const EyePoints& points, const TvaEyeFrame& frame, const TvaMask& mask,
-                       TvaMaskResult& result, std::uint8_t* regionFlags);
+                       TvaMaskResult& result, std::uint8_t* regionFlags,
+                       VectorUnit unit = VectorUnit::kBest);
 
 }  // namespace tarvex::analysis

@@ -35,11 +35,12 @@ public:
         std::vector<std::uint32_t> perX(width + 1, 0u);
         std::vector<std::uint16_t> columnOf = columnOfX(points.width, kColumns, 0.0);
         columnOf.push_back(kColumns);
-        for (std::uint32_t i = 0; i < points.count; ++i) {
-            const std::uint32_t x = std::min<std::uint32_t>(points.x[i], width);
-            const std::uint32_t y = std::min<std::uint32_t>(points.y[i], kLargestCode + 1);
-            ++counts_[y / kRowCodes * kStride + columnOf[x]];
-        }
+        // Every 16-bit X and code has its place in a table, so the pass needs no bounds test:
+        // the few kilobytes the eye's own X and codes use stay in the first-level cache.
+        std::vector<std::uint32_t> cellOfX(0x10000, kColumns), cellOfY(0x10000, kRows * kStride);
+        std::copy(columnOf.begin(), columnOf.end(), cellOfX.begin());
+        for (std::uint32_t y = 0; y <= kLargestCode; ++y) cellOfY[y] = y / kRowCodes * kStride;
+        count(points, cellOfX.data(), cellOfY.data(), counts_.data());
         for (std::uint32_t r = 0; r <= kRows; ++r)
             if (at(kColumns, r) > 0) return PointsProblem::kXOutsideEye;
         // The X of every point up to 65536 of them, of evenly spread ones beyond: the columns'
@@ -52,6 +53,14 @@ public:
             return PointsProblem::kYAboveCode;
         findPhases(perX, columnOf, points.width);
         return PointsProblem::kNone;
+    }
+
+    // The pass itself, apart from the steps so that its few values stay in registers.
+    [[gnu::noinline]] static void count(const EyePoints& points, const std::uint32_t* cellOfX,
+                                        const std::uint32_t* cellOfY, std::uint32_t* counts) {
+        const std::uint16_t* const xs = points.x;
+        const std::uint16_t* const ys = points.y;
+        for (std::uint32_t i = 0, n = points.count; i < n; ++i) ++counts[cellOfX[xs[i]] + cellOfY[ys[i]]];
     }
 
     std::uint32_t at(std::uint32_t column, std::uint32_t row) const {

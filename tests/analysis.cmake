@@ -4,6 +4,7 @@ tarvex_test(tarvex_analysis_tests
   analysis/demo_eye.cpp
   analysis/accuracy_test.cpp
   analysis/mask_test.cpp
+  analysis/mask_units_test.cpp
   analysis/interface_test.cpp
 )
 target_link_libraries(tarvex_analysis_tests PRIVATE tarvex_analysis_objects)

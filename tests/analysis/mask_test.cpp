@@ -193,10 +193,27 @@ TEST(MaskTest, AgreesWithPlainGeometryOnAnOpenEye) {
         ASSERT_EQ(o.status, kTvaOk);
         EXPECT_EQ(o.result.passed, 1u);
         EXPECT_EQ(o.flags, e.flags);
-        // Found on a grid of 1/512: never above the true margin, at most two cells below.
-        EXPECT_LE(o.result.marginPercent, 100 * e.margin + 1e-9);
-        EXPECT_GE(o.result.marginPercent, 100 * (e.margin - 2.0 / 512));
+        // Convex regions: the margin is the nearest point's distance itself.
+        EXPECT_NEAR(o.result.marginPercent, 100 * e.margin, 1e-9);
     }
+}
+
+// A frame of a small amplitude below the eye puts every point dozens of amplitudes from the
+// hexagon; the nearest of them still gives the margin, not merely one of the first few looked at.
+TEST(MaskTest, AgreesWithPlainGeometryFarFromTheMask) {
+    const DemoCapture capture = captureDemo("", 400);
+    const FoldedEye eye = fold(capture);
+    TvaEyeFrame frame = frameOf(eye, capture.signal.dataRate);
+    frame.zeroLevel -= 500;  // codes: the eye lies 50 amplitudes and more above the mask
+    frame.oneLevel = frame.zeroLevel + 10;
+    TvaMask mask = hexagon();
+    mask.regionCount = 1;  // the hexagon alone: no bar holds the points
+    const Outcome o = test(eye.x, eye.y, eye.width, frame, mask);
+    const Expected e = brute(eye, frame, mask);
+    ASSERT_EQ(o.status, kTvaOk);
+    EXPECT_EQ(o.result.passed, 1u);
+    EXPECT_GT(e.margin, 40.0);
+    EXPECT_NEAR(o.result.marginPercent, 100 * e.margin, 1e-9 * e.margin);
 }
 
 TEST(MaskTest, AgreesWithPlainGeometryOnAClosedEye) {
@@ -218,6 +235,38 @@ TEST(MaskTest, AgreesWithPlainGeometryOnAClosedEye) {
     // With hits the margin is exact: shrinking by the deepest hit's depth clears them all.
     EXPECT_NEAR(o.result.marginPercent, 100 * e.margin, 1e-9);
     EXPECT_LT(o.result.marginPercent, 0);
+}
+
+// A region with a notch: its hits are its two convex halves' hits, and with none its margin is
+// the nearer half's distance.
+TvaMask maskOf(std::initializer_list<std::initializer_list<TvaPoint>> regions) {
+    TvaMask mask{};
+    for (const auto& points : regions) {
+        TvaMaskRegion& r = mask.regions[mask.regionCount++];
+        for (const TvaPoint& p : points) r.vertices[r.vertexCount++] = p;
+    }
+    return mask;
+}
+
+TEST(MaskTest, AgreesWithPlainGeometryForARegionThatIsNotConvex) {
+    const TvaMask notched = maskOf({{{0.3, 0.3}, {0.7, 0.3}, {0.7, 0.7}, {0.5, 0.4}, {0.3, 0.7}}});
+    const TvaMask halves = maskOf({{{0.3, 0.3}, {0.5, 0.3}, {0.5, 0.4}, {0.3, 0.7}},
+                                   {{0.5, 0.3}, {0.7, 0.3}, {0.7, 0.7}, {0.5, 0.4}}});
+    for (const char* demo : {"", "noise=300"}) {
+        const DemoCapture capture = captureDemo(demo, 400);
+        const FoldedEye eye = fold(capture);
+        const TvaEyeFrame frame = frameOf(eye, capture.signal.dataRate);
+        const Outcome o = test(eye.x, eye.y, eye.width, frame, notched);
+        const Expected e = brute(eye, frame, halves);
+        ASSERT_EQ(o.status, kTvaOk);
+        std::vector<std::uint8_t> inEither;
+        for (const std::uint8_t bits : e.flags) inEither.push_back(bits != 0);
+        EXPECT_EQ(o.flags, inEither) << demo;
+        EXPECT_EQ(o.result.failedSamples, e.failed) << demo;
+        EXPECT_EQ(e.failed > 0, *demo != '\0') << demo;  // the noisy eye is closed
+        if (e.failed == 0) EXPECT_NEAR(o.result.marginPercent, 100 * e.margin, 1e-9) << demo;
+        else EXPECT_LT(o.result.marginPercent, 0) << demo;
+    }
 }
 
 // ---- the mask file -----------------------------------------------------------------------------
