@@ -16,7 +16,7 @@ jobs=$(nproc)
 
 scripts/setup-debian.sh windows libusb packaging python browser
 
-step() { printf '\n==== %s ====\n' "$*"; }
+step() { printf '\n==== [%4d s] %s ====\n' "$SECONDS" "$*"; }
 
 step "optimised build and test suite"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
