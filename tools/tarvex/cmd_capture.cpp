@@ -1,6 +1,4 @@
 // tarvex capture and tarvex eye: scope captures to CSV or raw fast packets, and the eye diagram.
-#include <unistd.h>
-
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -10,6 +8,7 @@
 #include "commands/capture.h"
 #include "commands/eye_fold.h"
 #include "commands/packet.h"
+#include "console.h"
 #include "errors.h"
 #include "eye_analysis.h"
 #include "eye_plot.h"
@@ -73,7 +72,7 @@ void capture(Tool& tool, const CaptureArgs& args) {
     const bool toStdout = args.output == "-";
     if (tool.out().json() && toStdout)
         throw UsageError("with --json the samples need a file of their own: -o FILE");
-    if (args.fast && toStdout && isatty(fileno(results())) == 1)
+    if (args.fast && toStdout && isTerminal(results()))
         throw UsageError("--fast writes raw bytes: give them a file with -o FILE");
 
     BoardSession board(tool.options().index);
@@ -173,8 +172,9 @@ std::string whyNoFrame(const TvaEyeMeasurements& measured) {
 
 void eye(Tool& tool, const EyeArgs& args) {
     if (args.output.empty() && args.csv.empty() && !args.measure && args.mask.empty())
-        throw UsageError("say what to do with the eye: -o FILE.png or FILE.svg, --csv FILE, "
-                         "--measure or --mask MASK");
+        throw UsageError(fmt::format("say what to do with the eye: -o {}, --csv FILE, --measure "
+                                     "or --mask MASK",
+                                     pictureKinds().files));
     std::optional<MaskChoice> mask;
     if (!args.mask.empty()) mask = readMask(args.mask);
     double dataRate = args.dataRate;
@@ -337,7 +337,8 @@ void addCaptureCommands(Tool& tool) {
 
     auto eyeArgs = std::make_shared<EyeArgs>();
     auto* eyeCommand = app.add_subcommand(
-        "eye", "Capture, fold onto one bit period and draw the eye diagram (PNG or SVG)");
+        "eye", fmt::format("Capture, fold onto one bit period and draw the eye diagram ({})",
+                           pictureKinds().formats));
     eyeCommand
         ->add_option("--data-rate", eyeArgs->dataRate,
                      "Data rate of the signal, bits/s (with --demo: the demo board's)")
@@ -359,7 +360,8 @@ void addCaptureCommands(Tool& tool) {
                      "that width")
         ->check(wordRange())
         ->capture_default_str();
-    eyeCommand->add_option("-o,--output", eyeArgs->output, "The picture: FILE.png or FILE.svg")
+    eyeCommand->add_option("-o,--output", eyeArgs->output,
+                           fmt::format("The picture: {}", pictureKinds().files))
         ->type_name("FILE");
     eyeCommand->add_option("--csv", eyeArgs->csv, "Also write the points (sample,x,y) to FILE")
         ->type_name("FILE");

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "commands/eye_fold.h"
+#include "console.h"
 #include "demo.h"
 #include "errors.h"
 #include "platform/platform.h"
@@ -59,7 +60,7 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Examples:\n"
-    "  tarvex --demo eye -o eye.png       draw the emulated demo board's eye diagram\n"
+    "  tarvex --demo eye -o eye.svg       draw the emulated demo board's eye diagram\n"
     "  tarvex --demo eye --measure        its eye height and width, jitter, rise time, ...\n"
     "  tarvex list                        every interface of the driver, and which are boards\n"
     "  tarvex -i 1 ping                   ping the board at index 1\n"
@@ -122,7 +123,9 @@ Tool::Tool() : app_(kDescription, "tarvex") {
     addNetCommands(*this);
     addBusCommands(*this);
     addDescriptorCommands(*this);
+#ifdef TARVEX_TOOL_VIEW
     addViewCommand(*this);
+#endif
     tidyTypeNames(app_);
     // Set last: subcommands would inherit it.
     app_.footer(kFooter);
@@ -171,6 +174,7 @@ int Tool::usageError(const CLI::ParseError& error) {
 }
 
 int Tool::run(int argc, char** argv) {
+    prepareStreams();
     try {
         app_.parse(argc, argv);
     } catch (const CLI::Success& done) {
