@@ -42,3 +42,24 @@ macro(tarvex_nlohmann_json)
   tarvex_header_library(nlohmann_json::nlohmann_json DEBIAN nlohmann-json3-dev
                         HEADERS nlohmann FIND nlohmann_json 3)
 endmacro()
+
+# Boost.Asio and Boost.Beast, for the live view's HTTP server: the same code on Linux and on
+# Windows (Winsock).  tarvex_asio is what code using them links: the headers, the settings every
+# such file must share, and on Windows the Windows version Asio is built for and its Winsock
+# libraries.
+macro(tarvex_boost_asio)
+  tarvex_header_library(Boost::headers DEBIAN libboost-dev HEADERS boost FIND Boost 1.74)
+  if(NOT TARGET tarvex_asio)
+    add_library(tarvex_asio INTERFACE)
+    target_link_libraries(tarvex_asio INTERFACE Boost::headers)
+    # Beast's strings are std::string_view (one definition for every file that includes Beast),
+    # and none of Asio's deprecated names are used.
+    target_compile_definitions(tarvex_asio INTERFACE BOOST_BEAST_USE_STD_STRING_VIEW
+                               BOOST_ASIO_NO_DEPRECATED)
+    if(WIN32)
+      # Windows 10 and later (Asio picks its socket calls by it).
+      target_compile_definitions(tarvex_asio INTERFACE _WIN32_WINNT=0x0A00)
+      target_link_libraries(tarvex_asio INTERFACE ws2_32 mswsock)
+    endif()
+  endif()
+endmacro()

@@ -8,6 +8,6 @@ if(TARGET tarvex_tool AND NOT CMAKE_CROSSCOMPILING)
     view/view_tool_test.cpp
     cli/tool_runner.cpp)
   target_compile_definitions(view_test PRIVATE TARVEX_TOOL="$<TARGET_FILE:tarvex_cli>")
-  target_link_libraries(view_test PRIVATE tarvex_tool)
+  target_link_libraries(view_test PRIVATE tarvex_tool tarvex_asio)
   add_dependencies(view_test tarvex_cli)
 endif()

@@ -2,12 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <thread>
+#include <chrono>
+#include <utility>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http.hpp>
 
 namespace tarvex::cli::test {
 
 namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
 
 std::uint32_t uint32At(const std::string& body, std::size_t at) {
     std::uint32_t value = 0;
@@ -55,15 +67,69 @@ Frame decodeFrame(const std::string& body) {
     return frame;
 }
 
-httplib::Result ViewClient::get(const std::string& path, httplib::Headers headers, bool withToken) {
-    if (withToken) headers.emplace("X-Tarvex-Token", token_);
-    return client_.Get(path, headers);
+std::string Response::header(const std::string& name) const {
+    for (const auto& [field, value] : headers)
+        if (beast::iequals(field, name)) return value;
+    return {};
 }
 
-httplib::Result ViewClient::post(const std::string& path, const std::string& body,
-                                 const std::string& contentType, httplib::Headers headers) {
+Result ViewClient::get(const std::string& path, Headers headers, bool withToken) {
+    if (withToken) headers.emplace("X-Tarvex-Token", token_);
+    return request(false, path, {}, {}, headers);
+}
+
+Result ViewClient::post(const std::string& path, const std::string& body,
+                        const std::string& contentType, Headers headers) {
     headers.emplace("X-Tarvex-Token", token_);
-    return client_.Post(path, headers, body, contentType);
+    return request(true, path, body, contentType, headers);
+}
+
+Result ViewClient::request(bool post, const std::string& path, const std::string& body,
+                           const std::string& contentType, const Headers& headers) {
+    asio::io_context io;
+    beast::tcp_stream stream(io);
+    // Every step within the one deadline: a server that does not answer fails the request.
+    stream.expires_after(std::chrono::seconds(5));
+    beast::error_code error;
+    const auto done = [&](beast::error_code result, auto&&...) { error = result; };
+    const auto step = [&] {
+        io.run();
+        io.restart();
+        return !error;
+    };
+
+    stream.async_connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port_)},
+                         done);
+    if (!step()) return std::nullopt;
+    http::request<http::string_body> req{post ? http::verb::post : http::verb::get, path, 11};
+    req.set(http::field::host, "127.0.0.1:" + std::to_string(port_));
+    for (const auto& [name, value] : headers) {
+        if (beast::iequals(name, "Host")) {
+            req.set(http::field::host, value);
+        } else {
+            req.insert(name, value);
+        }
+    }
+    if (post) {
+        req.set(http::field::content_type, contentType);
+        req.body() = body;
+    }
+    req.keep_alive(false);
+    req.prepare_payload();
+    http::async_write(stream, req, done);
+    // A server that refuses a request early may stop reading it: its answer is read all the
+    // same.
+    step();
+    beast::flat_buffer buffer;
+    http::response<http::string_body> res;
+    http::async_read(stream, buffer, res, done);
+    if (!step()) return std::nullopt;
+    Response response;
+    response.status = static_cast<int>(res.result_int());
+    response.body = std::move(res.body());
+    for (const auto& field : res)
+        response.headers.emplace(std::string(field.name_string()), std::string(field.value()));
+    return response;
 }
 
 nlohmann::json ViewClient::state() {

@@ -2,11 +2,10 @@
 // frames it sends decoded independently of the server's code.
 #pragma once
 
-#include <httplib.h>
-
-#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -25,22 +24,38 @@ struct Frame {
 // it is malformed.
 Frame decodeFrame(const std::string& body);
 
+// Header fields to send (a Host among them replaces the client's own).
+using Headers = std::multimap<std::string, std::string>;
+
+struct Response {
+    int status = 0;
+    std::string body;
+    Headers headers;  // names as the server wrote them
+
+    // The first field called `name` (in any case), or "".
+    std::string header(const std::string& name) const;
+};
+
+// No value when the server could not be reached or sent no whole answer within 5 s.
+using Result = std::optional<Response>;
+
+// Each request on a connection of its own, which the client closes after the answer.
 class ViewClient {
 public:
-    ViewClient(int port, std::string token) : client_("127.0.0.1", port), token_(std::move(token)) {
-        client_.set_read_timeout(std::chrono::seconds(5));
-    }
+    ViewClient(int port, std::string token) : port_(port), token_(std::move(token)) {}
 
-    httplib::Result get(const std::string& path, httplib::Headers headers = {}, bool withToken = true);
-    httplib::Result post(const std::string& path, const std::string& body,
-                         const std::string& contentType = "application/json",
-                         httplib::Headers headers = {});
+    Result get(const std::string& path, Headers headers = {}, bool withToken = true);
+    Result post(const std::string& path, const std::string& body,
+                const std::string& contentType = "application/json", Headers headers = {});
     nlohmann::json state();
     // The first frame after `after` that `wanted` accepts, within 10 s (fails the test if none).
     Frame frameWhere(const std::function<bool(const Frame&)>& wanted, std::uint64_t after = 0);
 
 private:
-    httplib::Client client_;
+    Result request(bool post, const std::string& path, const std::string& body,
+                   const std::string& contentType, const Headers& headers);
+
+    int port_;
     std::string token_;
 };
 

@@ -157,7 +157,7 @@ TEST_F(ViewServerTest, EveryRefusalAnswersWithItsStatusAndOneSentenceAndChangesN
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.what);
-        httplib::Headers headers;
+        Headers headers;
         for (auto [name, value] : refusal.headers) {
             if (auto at = value.find("{port}"); at != std::string::npos)
                 value.replace(at, 6, std::to_string(port_));
@@ -197,10 +197,10 @@ TEST_F(ViewServerTest, ThePageCarriesItsTokenToItsOwnFilesAndGetsThePicturesLook
     ASSERT_EQ(page->status, 200);
     EXPECT_THAT(page->body, HasSubstr(std::string("view.js?token=") + kToken));
     EXPECT_THAT(page->body, Not(HasSubstr("{{token}}")));
-    EXPECT_EQ(page->get_header_value("Content-Security-Policy").find("script-src 'self'") !=
+    EXPECT_EQ(page->header("Content-Security-Policy").find("script-src 'self'") !=
                   std::string::npos,
               true);
-    EXPECT_THAT(client_->get("/view.js")->get_header_value("Content-Type"),
+    EXPECT_THAT(client_->get("/view.js")->header("Content-Type"),
                 StartsWith("text/javascript"));
     const json config = json::parse(client_->get("/api/config")->body);
     EXPECT_EQ(config["palette"].size(), 256u);

@@ -3,16 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 
 #include "cli/tool_runner.h"
 #include "view/view_client.h"
@@ -21,18 +20,13 @@ namespace tarvex::cli::test {
 namespace {
 
 using ::testing::HasSubstr;
+using boost::asio::ip::tcp;
 
 // A port nobody listens on now: the system's pick for a socket that is then closed.
 int freePort() {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
+    boost::asio::io_context io;
+    tcp::acceptor probe(io, {boost::asio::ip::address_v4::loopback(), 0});
+    return probe.local_endpoint().port();
 }
 
 TEST(ViewTool, StopsCleanlyOnCtrlCOrSigtermWhileAPageWaitsForAFrame) {
@@ -76,8 +70,9 @@ TEST(ViewTool, RefusesATokenTooShortToGuardItAndAPortTaken) {
     EXPECT_THAT(shortToken.err, HasSubstr("--token: a token is 16 to 128 characters long"));
 
     // A port another program holds.
-    httplib::Server holder;
-    const int port = holder.bind_to_any_port("127.0.0.1");
+    boost::asio::io_context io;
+    tcp::acceptor holder(io, {boost::asio::ip::address_v4::loopback(), 0});
+    const int port = holder.local_endpoint().port();
     const ToolRun taken = runDemo({"view", "--port", std::to_string(port)});
     EXPECT_EQ(taken.status, 1);
     EXPECT_THAT(taken.err, HasSubstr("could not listen on 127.0.0.1 port " + std::to_string(port)));

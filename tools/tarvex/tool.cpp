@@ -123,9 +123,7 @@ Tool::Tool() : app_(kDescription, "tarvex") {
     addNetCommands(*this);
     addBusCommands(*this);
     addDescriptorCommands(*this);
-#ifdef TARVEX_TOOL_VIEW
     addViewCommand(*this);
-#endif
     tidyTypeNames(app_);
     // Set last: subcommands would inherit it.
     app_.footer(kFooter);

@@ -56,11 +56,9 @@ private:
 // ---- FrameHub ---------------------------------------------------------------------------------
 
 void FrameHub::publish(std::shared_ptr<const PublishedFrame> frame) {
-    {
-        const std::lock_guard lock(mutex_);
-        latest_ = std::move(frame);
-    }
-    published_.notify_all();
+    const std::lock_guard lock(mutex_);
+    latest_ = std::move(frame);
+    if (wake_) wake_();
 }
 
 std::shared_ptr<const PublishedFrame> FrameHub::latest() const {
@@ -68,21 +66,27 @@ std::shared_ptr<const PublishedFrame> FrameHub::latest() const {
     return latest_;
 }
 
-std::shared_ptr<const PublishedFrame> FrameHub::next(std::uint64_t after, milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    const bool ready = published_.wait_for(lock, timeout, [&] {
-        return closed_ || (latest_ != nullptr && latest_->seq > after);
-    });
-    if (!ready || closed_) return nullptr;
+std::shared_ptr<const PublishedFrame> FrameHub::newerThan(std::uint64_t after) const {
+    const std::lock_guard lock(mutex_);
+    if (closed_ || latest_ == nullptr || latest_->seq <= after) return nullptr;
     return latest_;
 }
 
+bool FrameHub::closed() const {
+    const std::lock_guard lock(mutex_);
+    return closed_;
+}
+
 void FrameHub::close() {
-    {
-        const std::lock_guard lock(mutex_);
-        closed_ = true;
-    }
-    published_.notify_all();
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    if (wake_) wake_();
+}
+
+void FrameHub::onChange(std::function<void()> wake) {
+    // Under the lock, so that no call is under way once it is replaced.
+    const std::lock_guard lock(mutex_);
+    wake_ = std::move(wake);
 }
 
 // ---- Acquisition ------------------------------------------------------------------------------

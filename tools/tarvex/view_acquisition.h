@@ -1,7 +1,7 @@
 // The acquisition of `tarvex view`: the one thread that talks to the library (and through it to
-// the board or the demo world), and the hub that hands its frames to the HTTP threads.
+// the board or the demo world), and the hub that hands its frames to the HTTP server's thread.
 //
-// The HTTP threads never call the library: they read frames and state the acquisition
+// The HTTP server never calls the library: it reads frames and state the acquisition
 // published, and hand it settings it takes between two captures.  The board going away (unplug,
 // time-outs) is a state, not an end: the thread closes it, looks for it again every half second
 // and carries on when it is back (at whatever member index it then has).
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -42,18 +43,21 @@ class FrameHub {
 public:
     void publish(std::shared_ptr<const PublishedFrame> frame);
     std::shared_ptr<const PublishedFrame> latest() const;
-    // The newest frame if it is newer than `after`, else the next one published within
-    // `timeout`; null when none came in time or the hub was closed.
-    std::shared_ptr<const PublishedFrame> next(std::uint64_t after,
-                                               std::chrono::milliseconds timeout);
-    // Wakes every waiter for good (shutdown).
+    // The newest frame if it is newer than `after`; null when none is or the hub is closed.
+    std::shared_ptr<const PublishedFrame> newerThan(std::uint64_t after) const;
+    bool closed() const;
+    // No frame is handed out any more (shutdown): whoever waits for one stops waiting.
     void close();
+    // `wake` is called after every frame published and on close, on the thread that did it, so
+    // that a server can answer the requests waiting for a frame; it must not block.  An empty
+    // function ends the calls (a call under way has ended when this returns).
+    void onChange(std::function<void()> wake);
 
 private:
     mutable std::mutex mutex_;
-    std::condition_variable published_;
     std::shared_ptr<const PublishedFrame> latest_;
     bool closed_ = false;
+    std::function<void()> wake_;
 };
 
 // Frames are made at most this often: a demo board on the virtual clock could capture many

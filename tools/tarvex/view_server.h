@@ -7,19 +7,18 @@
 // cannot be used to reach it), and an Origin or Sec-Fetch-Site header, when a browser sends
 // one, must say the request comes from the page itself: 403 otherwise.  Requests that change
 // anything are POSTs of JSON (415 for another type) whose fields are all checked (400 and one
-// sentence); bodies are limited to 64 KiB (413), requests and headers to httplib's 8 KiB, and
-// connections to 8 served at once with 16 waiting.  The page can reach only what it offers:
+// sentence); bodies are limited to 64 KiB (413), a request's line and headers to 8 KiB (431),
+// and connections to 8 served at once with 16 waiting.  The page can reach only what it offers:
 // settings, the mask, frames, the points and its own files.
+//
+// The server is Boost.Beast over Boost.Asio, the same code on Linux and on Windows (Winsock):
+// one thread of its own serves every connection, none of them blocking it (a request for a
+// frame waits on a timer, not on the thread).
 #pragma once
 
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
-
-namespace httplib {
-class Server;
-}
 
 namespace tarvex::cli {
 
@@ -57,18 +56,13 @@ public:
     // Ends the requests waiting for frames, closes the listening socket and joins.
     void stop();
 
-    int port() const { return port_; }
+    int port() const;
     // The address to open, token included.
     std::string url() const;
 
 private:
     struct Impl;
-    ViewServerOptions options_;
-    Acquisition& acquisition_;
-    FrameHub& hub_;
-    std::unique_ptr<httplib::Server> server_;
-    std::thread thread_;
-    int port_ = 0;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace tarvex::cli
