@@ -317,9 +317,9 @@ PictureFormat pictureFormatOf(const std::string& path) {
     if (extension == "png") return PictureFormat::kPng;
 #else
     if (extension == "png")
-        throw UsageError(fmt::format("this build of the tool draws no PNG (it is drawn with cairo, "
-                                     "which the build does not have): name the picture .svg, "
-                                     "which any browser shows: {}",
+        throw UsageError(fmt::format("PNG pictures are drawn with cairo, which this build of the "
+                                     "tool does not have: name the picture .svg (any browser "
+                                     "shows it): {}",
                                      path));
 #endif
     throw UsageError(fmt::format("the picture's file name must end in {}: {}",
