@@ -55,7 +55,8 @@ void restoreConsole() {
 void prepareStreams() {
     // Text mode would write CR LF for each LF: files, pipes and the console get the bytes the
     // tool writes, as on Linux (the JSON lines and CSV files are the same files everywhere).
-    _set_fmode(_O_BINARY);
+    // (_fmode itself: msvcrt.dll, the C runtime MinGW links, has no _set_fmode.)
+    _fmode = _O_BINARY;
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
