@@ -53,14 +53,14 @@ TEST(EyeMeasure, PrintsATableWithLevelsInMillivoltsWhenTheScaleIsKnown) {
 
 TEST(EyeMask, PassesAnOpenEye) {
     ScratchDir dir;
-    const auto run = runDemo({"--json", "eye", "--mask", kHexagon, "-o", "eye.svg"}, dir.path());
+    const auto run = runDemo({"--json", "eye", "--mask", kHexagon, "-o", "eye.png"}, dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     const auto mask = run.json()["mask"];
     EXPECT_TRUE(mask["passed"].get<bool>());
     EXPECT_EQ(mask["failedSamples"], 0);
     EXPECT_GT(mask["marginPercent"].get<double>(), 10);
     EXPECT_EQ(mask["regions"].size(), 3u);
-    EXPECT_TRUE(std::filesystem::exists(dir / "eye.svg"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "eye.png"));
 }
 
 TEST(EyeMask, FailsAClosedEyeWithStatusThreeFromAMaskFileToo) {

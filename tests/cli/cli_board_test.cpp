@@ -31,7 +31,7 @@ const std::vector<std::vector<std::string>> kBoardCommands = {
     {"port", "reset-fifo"},
     {"capture", "-n", "2", "-o", "samples.csv"},
     {"capture", "--fast", "-n", "2", "-o", "fast.bin"},
-    {"eye", "-n", "10", "-o", "eye.svg", "--csv", "eye.csv"},
+    {"eye", "-n", "10", "-o", "eye.png", "--csv", "eye.csv"},
     {"vscope", "-o", "vscope.bin"},
     {"temp"},
     {"calib", "get"},

@@ -18,7 +18,6 @@
 namespace tarvex::cli::test {
 namespace {
 
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 std::vector<std::vector<long>> csvRows(const std::string& text, std::string* header) {
@@ -181,7 +180,6 @@ TEST(CaptureCommand, FastPacketsGoRawIntoOneSlotOf512BytesEach) {
 }
 
 TEST(EyeCommand, DrawsAPngOfTheAskedSizeWithTheEyeOpenAndTheCrossingsAtZeroAndOne) {
-    TARVEX_SKIP_FOR_WINDOWS_TOOL("it draws SVG only");
     ScratchDir dir;
     const auto run =
         runDemo({"--json", "eye", "-n", "400", "-o", "eye.png", "--width", "900", "--height", "600"},
@@ -222,15 +220,6 @@ TEST(EyeCommand, WritesAnSvgThatParsesWithTheEyeOpenInItsPicture) {
     EXPECT_EQ(density.width, 798u);
     EXPECT_EQ(density.height, 502u);
     expectOpenEye(density, 0, 0, density.width, density.height);
-}
-
-TEST(EyeCommand, APngNameOnWindowsIsRefusedNamingSvg) {
-    TARVEX_ONLY_FOR_WINDOWS_TOOL("the Linux tool draws PNG");
-    ScratchDir dir;
-    const auto run = runDemo({"eye", "-n", "4", "-o", "eye.png"}, dir.path());
-    EXPECT_EQ(run.status, 2);
-    EXPECT_THAT(run.err, HasSubstr("name the picture .svg"));
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 TEST(EyeCommand, WritesThePointsAsCsvWithinTheEyesRange) {

@@ -17,11 +17,9 @@ namespace tarvex::cli::test {
 // TARVEX_TOOL_LAUNCHER names (wine64).
 bool windowsTool();
 
-// A case that cannot apply to tarvex.exe (or only to it) is skipped, saying why.
+// A case that cannot apply to tarvex.exe is skipped, saying why.
 #define TARVEX_SKIP_FOR_WINDOWS_TOOL(why) \
     if (::tarvex::cli::test::windowsTool()) GTEST_SKIP() << "not for tarvex.exe: " << (why)
-#define TARVEX_ONLY_FOR_WINDOWS_TOOL(why) \
-    if (!::tarvex::cli::test::windowsTool()) GTEST_SKIP() << "for tarvex.exe only: " << (why)
 
 struct ToolRun {
     int status = -1;  // the exit status, or 128 + the signal that ended the tool

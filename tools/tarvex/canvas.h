@@ -1,7 +1,7 @@
 // What a picture is drawn with: straight paths, text, a block of pixels and a gradient, on a
 // canvas whose units are the picture's pixels, y downwards.  The eye's layout (eye_plot.cpp) is
-// written once against it; the canvas writes it out as SVG (canvas_svg.cpp, every build) or as
-// PNG (canvas_cairo.cpp, with cairo, which only the Linux build has).
+// written once against it; the canvas writes it out as SVG (canvas_svg.cpp, the same text on
+// every system) or as PNG (cairo on Linux, GDI+ on Windows).
 #pragma once
 
 #include <cstdint>
@@ -106,9 +106,8 @@ using Drawing = std::function<void(Canvas&)>;
 // the file cannot be written.
 void writeSvg(const std::string& path, int width, int height, const Drawing& draw);
 
-#ifdef TARVEX_TOOL_PNG
-// The same as PNG (cairo).
+// The same as PNG: drawn by cairo on Linux (canvas_cairo.cpp), by GDI+ on Windows
+// (canvas_gdiplus.cpp).
 void writePng(const std::string& path, int width, int height, const Drawing& draw);
-#endif
 
 }  // namespace tarvex::cli

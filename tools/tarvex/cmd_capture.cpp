@@ -172,9 +172,8 @@ std::string whyNoFrame(const TvaEyeMeasurements& measured) {
 
 void eye(Tool& tool, const EyeArgs& args) {
     if (args.output.empty() && args.csv.empty() && !args.measure && args.mask.empty())
-        throw UsageError(fmt::format("say what to do with the eye: -o {}, --csv FILE, --measure "
-                                     "or --mask MASK",
-                                     pictureKinds().files));
+        throw UsageError("say what to do with the eye: -o FILE.png or FILE.svg, --csv FILE, "
+                         "--measure or --mask MASK");
     std::optional<MaskChoice> mask;
     if (!args.mask.empty()) mask = readMask(args.mask);
     double dataRate = args.dataRate;
@@ -337,8 +336,7 @@ void addCaptureCommands(Tool& tool) {
 
     auto eyeArgs = std::make_shared<EyeArgs>();
     auto* eyeCommand = app.add_subcommand(
-        "eye", fmt::format("Capture, fold onto one bit period and draw the eye diagram ({})",
-                           pictureKinds().formats));
+        "eye", "Capture, fold onto one bit period and draw the eye diagram (PNG or SVG)");
     eyeCommand
         ->add_option("--data-rate", eyeArgs->dataRate,
                      "Data rate of the signal, bits/s (with --demo: the demo board's)")
@@ -360,8 +358,7 @@ void addCaptureCommands(Tool& tool) {
                      "that width")
         ->check(wordRange())
         ->capture_default_str();
-    eyeCommand->add_option("-o,--output", eyeArgs->output,
-                           fmt::format("The picture: {}", pictureKinds().files))
+    eyeCommand->add_option("-o,--output", eyeArgs->output, "The picture: FILE.png or FILE.svg")
         ->type_name("FILE");
     eyeCommand->add_option("--csv", eyeArgs->csv, "Also write the points (sample,x,y) to FILE")
         ->type_name("FILE");

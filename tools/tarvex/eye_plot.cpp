@@ -298,41 +298,20 @@ void drawPicture(Canvas& canvas, const EyeData& eye, PictureSize size) {
 
 }  // namespace
 
-const PictureKinds& pictureKinds() {
-#ifdef TARVEX_TOOL_PNG
-    static constexpr PictureKinds kinds{"PNG or SVG", "FILE.png or FILE.svg", ".png or .svg"};
-#else
-    static constexpr PictureKinds kinds{"SVG", "FILE.svg", ".svg"};
-#endif
-    return kinds;
-}
-
 PictureFormat pictureFormatOf(const std::string& path) {
     const auto dot = path.rfind('.');
     std::string extension = dot == std::string::npos ? "" : path.substr(dot + 1);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension == "svg") return PictureFormat::kSvg;
-#ifdef TARVEX_TOOL_PNG
     if (extension == "png") return PictureFormat::kPng;
-#else
-    if (extension == "png")
-        throw UsageError(fmt::format("PNG pictures are drawn with cairo, which this build of the "
-                                     "tool does not have: name the picture .svg (any browser "
-                                     "shows it): {}",
-                                     path));
-#endif
-    throw UsageError(fmt::format("the picture's file name must end in {}: {}",
-                                 pictureKinds().extensions, path));
+    if (extension == "svg") return PictureFormat::kSvg;
+    throw UsageError(fmt::format("the picture's file name must end in .png or .svg: {}", path));
 }
 
 void drawEye(const EyeData& eye, const std::string& path, PictureFormat format, PictureSize size) {
     const Drawing draw = [&](Canvas& canvas) { drawPicture(canvas, eye, size); };
-#ifdef TARVEX_TOOL_PNG
-    if (format == PictureFormat::kPng) return writePng(path, size.width, size.height, draw);
-#endif
-    if (format == PictureFormat::kSvg) return writeSvg(path, size.width, size.height, draw);
-    throw UsageError(fmt::format("this build of the tool draws no such picture: {}", path));
+    if (format == PictureFormat::kPng) writePng(path, size.width, size.height, draw);
+    else writeSvg(path, size.width, size.height, draw);
 }
 
 }  // namespace tarvex::cli

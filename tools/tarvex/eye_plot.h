@@ -39,17 +39,8 @@ struct PictureSize {
     int height = 640;
 };
 
-// The pictures this build draws, as the help and the messages name them.  PNG needs cairo, which
-// the Windows build does not have: it draws SVG only.
-struct PictureKinds {
-    const char* formats;     // "PNG or SVG"
-    const char* files;       // "FILE.png or FILE.svg"
-    const char* extensions;  // ".png or .svg"
-};
-const PictureKinds& pictureKinds();
-
 // The picture format a file name asks for by its extension (.png, .svg; any case); throws a
-// UsageError for any other, and for a format this build does not draw.
+// UsageError for any other.
 PictureFormat pictureFormatOf(const std::string& path);
 
 // Draws the eye and writes it to `path`.  Two bit periods are shown, from -0.5 to 1.5 unit

@@ -60,7 +60,7 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Examples:\n"
-    "  tarvex --demo eye -o eye.svg       draw the emulated demo board's eye diagram\n"
+    "  tarvex --demo eye -o eye.png       draw the emulated demo board's eye diagram\n"
     "  tarvex --demo eye --measure        its eye height and width, jitter, rise time, ...\n"
     "  tarvex list                        every interface of the driver, and which are boards\n"
     "  tarvex -i 1 ping                   ping the board at index 1\n"
