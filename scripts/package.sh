@@ -8,8 +8,9 @@
 #   tarvex_<version>-1_<arch>.deb         the tarvex tool and its manual page
 #   tarvex-<version>-windows.zip          the Windows SDK: x64/ and x86/ (tarvex.dll, tarvex.lib,
 #                                         tarvex-demo.dll, tarvex-demo.lib, tarvex.def,
-#                                         tarvex-analysis.dll, tarvex-analysis.lib),
-#                                         include/tarvex.h and tarvex_analysis.h, README.txt
+#                                         tarvex-analysis.dll, tarvex-analysis.lib), the tool
+#                                         x64/tarvex.exe, include/tarvex.h and
+#                                         tarvex_analysis.h, README.txt
 #
 #   bash scripts/package.sh
 #
@@ -44,13 +45,17 @@ for target in x64:build-win64:toolchain-mingw-x86_64.cmake x86:build-win32:toolc
   IFS=: read -r arch dir toolchain <<<"$target"
   [ -f "$dir/CMakeCache.txt" ] ||
     cmake -S . -B "$dir" --toolchain "$root/cmake/$toolchain" -DTARVEX_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$dir" --target tarvex tarvex_demo tarvex_analysis -j"$jobs"
+  # The tool, tarvex.exe, is built for x64 only.
+  tool=""
+  [ "$arch" = x64 ] && tool=tarvex_cli
+  cmake --build "$dir" --target tarvex tarvex_demo tarvex_analysis $tool -j"$jobs"
   stage="$root/build/package/windows/stage-$arch"
   cmake --install "$dir" --prefix "$stage" --strip >/dev/null
   mkdir -p "$sdk/$arch"
   cp "$stage"/bin/{tarvex,tarvex-demo,tarvex-analysis}.dll \
      "$stage"/lib/{tarvex,tarvex-demo,tarvex-analysis}.lib \
      library/tarvex.def "$sdk/$arch/"
+  [ -z "$tool" ] || cp "$stage/bin/tarvex.exe" "$sdk/$arch/"
 done
 cp "$stage/include/tarvex.h" "$stage/include/tarvex_analysis.h" "$sdk/include/"
 cp build-win64/packaging/README.txt "$sdk/"

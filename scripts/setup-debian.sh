@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           libcli11-dev libfmt-dev libcairo2-dev libpng-dev nlohmann-json3-dev libexpat1-dev
-          clang libclang-rt-14-dev fonts-dejavu-core help2man libboost-dev)
+          libstb-dev clang libclang-rt-14-dev fonts-dejavu-core help2man libboost-dev)
 foreign=()
 for extra in "$@"; do
   case "$extra" in

@@ -6,7 +6,8 @@
 #   3. the multi-threaded tests under ThreadSanitizer (clang);
 #   4. the fuzzer for a bounded time;
 #   5. the libusb backend against an emulated kernel device (umockdev);
-#   6. the Windows DLLs, cross-built with MinGW-w64, under Wine (64-bit and 32-bit);
+#   6. the Windows DLLs, cross-built with MinGW-w64, under Wine (64-bit and 32-bit), and
+#      tarvex.exe under Wine, tested by the optimised build's tool tests;
 #   7. the install, host programs built against it, and the packages (scripts/test-install.sh);
 #   8. the Python package: its tests, install and examples against the demo library.
 set -euo pipefail
@@ -55,8 +56,8 @@ if [ -x scripts/test-libusb.sh ]; then
 fi
 
 if [ -x scripts/test-windows.sh ]; then
-  step "Windows DLLs under Wine"
-  scripts/test-windows.sh
+  step "Windows DLLs and tarvex.exe under Wine"
+  scripts/test-windows.sh build/release
 fi
 
 if [ -x scripts/test-install.sh ]; then

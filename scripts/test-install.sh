@@ -139,6 +139,7 @@ same "the Windows archive" "$( (for arch in x64 x86; do
     for file in tarvex.dll tarvex.lib tarvex-demo.dll tarvex-demo.lib tarvex.def \
                 tarvex-analysis.dll tarvex-analysis.lib; do
       echo "tarvex-$version-windows/$arch/$file"; done; done
+  echo "tarvex-$version-windows/x64/tarvex.exe"
   echo "tarvex-$version-windows/include/tarvex.h"
   echo "tarvex-$version-windows/include/tarvex_analysis.h"
   echo "tarvex-$version-windows/README.txt") | LC_ALL=C sort)" \

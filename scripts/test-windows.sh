@@ -2,11 +2,18 @@
 # Cross-builds tarvex.dll and tarvex-demo.dll for 64-bit (x86_64) and 32-bit (i686) Windows with
 # MinGW-w64, checks the export and import tables of all four, and runs the Windows test suite under
 # Wine, headless (no X server needed), for both: the 32-bit programs with 32-bit Wine (wine32).
+# The tool, tarvex.exe, is built for x86_64 only: its command tests (tests/cli) and its live view
+# (tests/view, ViewTool) run against it under Wine, the native test programs starting it through
+# wine64 (TARVEX_TOOL_EXE and TARVEX_TOOL_LAUNCHER, tests/cli/tool_runner.h).
 # For Debian 12, run as root (or with sudo for the package install).
 #
-#   scripts/test-windows.sh
+#   scripts/test-windows.sh [NATIVE_BUILD]
 #
-# build-win64/  the 64-bit DLLs, every test program, and the Wine prefix the tests run in
+# NATIVE_BUILD is a native build folder whose cli_test and view_test are used (scripts/test-all.sh
+# gives build/release); without it they are built in build-win64/native.
+#
+# build-win64/  the 64-bit DLLs, tarvex.exe, every test program, and the Wine prefix the tests
+#               run in
 # build-win32/  the 32-bit DLLs and every test program
 #
 # 32-bit Wine needs a kernel that runs 32-bit Linux programs.  Where it does not (some virtual
@@ -18,6 +25,7 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="${TARVEX_JOBS:-2}"
+native="${1:-}"
 build64="$root/build-win64"
 build32="$root/build-win32"
 wine=/usr/lib/wine/wine64
@@ -113,9 +121,20 @@ check_sse2() {
 step "packages"
 install_packages
 
-step "x86_64: configure and build (DLLs and tests)"
+step "x86_64: configure and build (DLLs, tarvex.exe and tests)"
 configure "$build64" toolchain-mingw-x86_64.cmake -DTARVEX_BUILD_TESTS=ON
 cmake --build "$build64" -j"$jobs"
+
+step "the native programs that test tarvex.exe"
+if [ -z "$native" ]; then
+  native="$build64/native"
+  cmake -S "$root" -B "$native" -DCMAKE_BUILD_TYPE=Release -DTARVEX_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$native" --target cli_test view_test -j"$jobs"
+fi
+native="$(cd "$native" && pwd)"
+for program in cli_test view_test; do
+  [ -x "$native/tests/$program" ] || fail "$native/tests/$program was not built"
+done
 
 run32=0
 if wine32_runs; then
@@ -138,6 +157,14 @@ for dll in tarvex tarvex-demo; do
   check_dll x86_64-w64-mingw32-objdump "$build64/library/$dll.dll"
   check_dll i686-w64-mingw32-objdump "$build32/library/$dll.dll"
 done
+# tarvex.exe runs on its own: the libraries are linked in, and the C++ runtime too.
+tool="$build64/tools/tarvex.exe"
+[ -f "$tool" ] || fail "$tool was not built"
+tool_imports="$(x86_64-w64-mingw32-objdump -p "$tool" | awk '/DLL Name:/ { print tolower($NF) }' | sort -u)"
+bad="$(grep -vxE '(kernel32|advapi32|setupapi|user32|msvcrt|ntdll|ws2_32|mswsock|gdiplus|api-ms-win-.*)\.dll' \
+         <<<"$tool_imports" || true)"
+[ -z "$bad" ] || fail "$tool imports non-system DLLs: $bad"
+echo "$tool: imports $(echo $tool_imports)"
 
 step "Wine prefix"
 export WINEPREFIX="$build64/wine-prefix"
@@ -161,6 +188,16 @@ timeout 180 "$wine" wineboot -i </dev/null >"$build64/wineboot.log" 2>&1 ||
 step "x86_64 tests under Wine"
 # Tests share the prefix's registry: one at a time.
 timeout 3000 ctest --test-dir "$build64" -j1 --timeout 300 --output-on-failure --no-tests=error
+
+step "tarvex.exe under Wine: the tool's command tests and its live view"
+# The native test programs, each case starting tarvex.exe under wine64 (the cases that cannot
+# apply to Windows say so and are skipped).
+tool_start=$SECONDS
+TARVEX_TOOL_EXE="$tool" TARVEX_TOOL_LAUNCHER="$wine" \
+  timeout 900 "$native/tests/cli_test" --gtest_brief=1 </dev/null
+TARVEX_TOOL_EXE="$tool" TARVEX_TOOL_LAUNCHER="$wine" \
+  timeout 300 "$native/tests/view_test" --gtest_filter='*ViewTool*' --gtest_brief=1 </dev/null
+echo "test-windows.sh: tarvex.exe's tests took $((SECONDS - tool_start)) s"
 
 if [ $run32 = 1 ]; then
   step "i686 tests under 32-bit Wine"

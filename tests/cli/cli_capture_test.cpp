@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/tool_runner.h"
@@ -39,11 +41,11 @@ struct Picture {
     const std::uint8_t* at(unsigned x, unsigned y) const { return &rgb[(y * width + x) * 3]; }
 };
 
-// Decodes a PNG file completely with libpng.
-bool decodePng(const std::filesystem::path& path, Picture* picture) {
+// Decodes a PNG completely with libpng (transparent pixels come out black).
+bool decodePng(const std::string& bytes, Picture* picture) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return false;
+    if (png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()) == 0) return false;
     image.format = PNG_FORMAT_RGB;
     picture->width = image.width;
     picture->height = image.height;
@@ -57,7 +59,43 @@ struct SvgSummary {
     std::string height;
     std::string viewBox;
     int images = 0;
+    std::string firstImage;  // its x, y, width and height
+    std::string firstImageData;  // its href, a data: URI
 };
+
+std::string fromBase64(std::string_view text) {
+    std::string bytes;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const char* at = std::strchr(digits, c);
+        if (c == '=' || c == '\0' || at == nullptr) continue;
+        bits = bits << 6 | static_cast<std::uint32_t>(at - digits);
+        if ((count += 6) >= 8) bytes += static_cast<char>(bits >> (count -= 8) & 0xFF);
+    }
+    return bytes;
+}
+
+// The eye drawn into `plot` of `picture` (the picture's own frame): open in the middle of the
+// bit at the middle level, with the crossings there at 0 and 1 UI.  The plot spans -0.5 to 1.5
+// unit intervals; the levels sit at its top and bottom, so its middle row is the middle level.
+void expectOpenEye(const Picture& picture, unsigned left, unsigned top, unsigned width,
+                   unsigned height) {
+    const unsigned middle = top + height / 2;
+    const auto xAt = [&](double ui) { return static_cast<unsigned>(left + (ui + 0.5) / 2 * width); };
+    // Hits are bright colours; the background and the graticule under them are dark.
+    const auto isHit = [](const std::uint8_t* p) { return std::max({p[0], p[1], p[2]}) > 100; };
+    for (unsigned x = xAt(0.4); x <= xAt(0.6); ++x)
+        for (unsigned y = middle - 20; y <= middle + 20; ++y)
+            ASSERT_FALSE(isHit(picture.at(x, y))) << "hit inside the eye at " << x << "," << y;
+    for (double ui : {0.0, 1.0}) {
+        bool hit = false;
+        for (unsigned x = xAt(ui) - 4; x <= xAt(ui) + 4; ++x)
+            for (unsigned y = middle - 30; y <= middle + 30; ++y) hit = hit || isHit(picture.at(x, y));
+        EXPECT_TRUE(hit) << "no crossing at " << ui << " UI";
+    }
+}
 
 // Parses an SVG file with expat: it must be well-formed XML throughout.
 bool parseSvg(const std::string& text, SvgSummary* summary) {
@@ -75,7 +113,18 @@ bool parseSvg(const std::string& text, SvgSummary* summary) {
                 if (key == "viewBox") s->viewBox = attrs[i + 1];
             }
         }
-        if (element == "image") ++s->images;
+        if (element == "image" && s->images++ == 0) {
+            std::string x, y, width, height;
+            for (int i = 0; attrs[i] != nullptr; i += 2) {
+                const std::string key = attrs[i];
+                if (key == "x") x = attrs[i + 1];
+                if (key == "y") y = attrs[i + 1];
+                if (key == "width") width = attrs[i + 1];
+                if (key == "height") height = attrs[i + 1];
+                if (key == "xlink:href" || key == "href") s->firstImageData = attrs[i + 1];
+            }
+            s->firstImage = x + " " + y + " " + width + " " + height;
+        }
     });
     const bool ok = XML_Parse(parser, text.data(), static_cast<int>(text.size()), 1) == XML_STATUS_OK;
     XML_ParserFree(parser);
@@ -143,35 +192,16 @@ TEST(EyeCommand, DrawsAPngOfTheAskedSizeWithTheEyeOpenAndTheCrossingsAtZeroAndOn
     EXPECT_EQ(json["okCount"], 400);
 
     Picture picture;
-    ASSERT_TRUE(decodePng(dir / "eye.png", &picture));
+    ASSERT_TRUE(decodePng(readFile(dir / "eye.png"), &picture));
     EXPECT_EQ(picture.width, 900u);
     EXPECT_EQ(picture.height, 600u);
-
-    // The plot area spans -0.5 to 1.5 unit intervals between fixed margins; the levels sit at
-    // its top and bottom, so its middle row is the middle level.
-    const double left = 84;
-    const double plotWidth = 900 - 84 - 118;
-    const unsigned middle = static_cast<unsigned>(72 + (600 - 72 - 66) / 2);
-    const auto xAt = [&](double ui) { return static_cast<unsigned>(left + (ui + 0.5) / 2 * plotWidth); };
-    // Hits are bright colours; the background and the graticule under them are dark.
-    const auto isHit = [](const std::uint8_t* p) { return std::max({p[0], p[1], p[2]}) > 100; };
-
-    // Open: nothing in the middle of the bit at the middle level.
-    for (unsigned x = xAt(0.4); x <= xAt(0.6); ++x)
-        for (unsigned y = middle - 20; y <= middle + 20; ++y)
-            ASSERT_FALSE(isHit(picture.at(x, y))) << "hit inside the eye at " << x << "," << y;
-    // Crossings: the transitions pass the middle level at 0 and at 1 UI.
-    for (double ui : {0.0, 1.0}) {
-        bool hit = false;
-        for (unsigned x = xAt(ui) - 4; x <= xAt(ui) + 4; ++x)
-            for (unsigned y = middle - 30; y <= middle + 30; ++y) hit = hit || isHit(picture.at(x, y));
-        EXPECT_TRUE(hit) << "no crossing at " << ui << " UI";
-    }
+    // The plot area lies between fixed margins.
+    expectOpenEye(picture, 84, 72, 900 - 84 - 118, 600 - 72 - 66);
 }
 
-TEST(EyeCommand, WritesAnSvgThatParsesWhenTheNameEndsInSvg) {
+TEST(EyeCommand, WritesAnSvgThatParsesWithTheEyeOpenInItsPicture) {
     ScratchDir dir;
-    const auto run = runDemo({"eye", "-n", "100", "-o", "Eye.SVG"}, dir.path());
+    const auto run = runDemo({"eye", "-n", "400", "-o", "Eye.SVG"}, dir.path());
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.out, IsEmpty()) << "quiet on success";
     SvgSummary svg;
@@ -180,7 +210,16 @@ TEST(EyeCommand, WritesAnSvgThatParsesWhenTheNameEndsInSvg) {
     EXPECT_EQ(svg.width, "1000pt");
     EXPECT_EQ(svg.height, "640pt");
     EXPECT_EQ(svg.viewBox, "0 0 1000 640");
-    EXPECT_GE(svg.images, 1) << "the density is embedded as an image";
+    ASSERT_EQ(svg.images, 1) << "the density is embedded as an image";
+    // The density fills the plot area, one pixel per unit.
+    EXPECT_EQ(svg.firstImage, "84 72 798 502");
+    const std::string prefix = "data:image/png;base64,";
+    ASSERT_EQ(svg.firstImageData.rfind(prefix, 0), 0u);
+    Picture density;
+    ASSERT_TRUE(decodePng(fromBase64(svg.firstImageData.substr(prefix.size())), &density));
+    EXPECT_EQ(density.width, 798u);
+    EXPECT_EQ(density.height, 502u);
+    expectOpenEye(density, 0, 0, density.width, density.height);
 }
 
 TEST(EyeCommand, WritesThePointsAsCsvWithinTheEyesRange) {

@@ -127,6 +127,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{{"net", "set", "--mask", "255.255.255"}, "not an IPv4 address",
                      "tarvex net set"},
         BadArguments{{"net", "set", "--mac", "00:11:22"}, "not a MAC address", "tarvex net set"},
+        // The addresses are read by the tool itself (the same on Windows): nothing but the
+        // numbers and their separators, and no leading zero that another program reads as octal.
+        BadArguments{{"net", "set", "--ip", "010.0.0.1"}, "not an IPv4 address", "tarvex net set"},
+        BadArguments{{"net", "set", "--ip", "1.2.3.4.5"}, "not an IPv4 address", "tarvex net set"},
+        BadArguments{{"net", "set", "--ip", "1..2.3"}, "not an IPv4 address", "tarvex net set"},
+        BadArguments{{"net", "set", "--ip", "+1.2.3.4"}, "not an IPv4 address", "tarvex net set"},
+        BadArguments{{"net", "set", "--mac", "00:11:22:33:44:556"}, "not a MAC address",
+                     "tarvex net set"},
+        BadArguments{{"net", "set", "--mac", "00:11:22:33:44:5g"}, "not a MAC address",
+                     "tarvex net set"},
         BadArguments{{"net", "get", "dns"}, "dns", "tarvex net get"},
         BadArguments{{"calib", "set", "1", "2"}, "VALUES", "tarvex calib set"},
         BadArguments{{"calib", "set", "1", "2", "3", "4", "5", "6", "70000"},

@@ -45,21 +45,47 @@ std::vector<nlohmann::json> ToolRun::jsonLines() const {
 
 namespace {
 
-// In the child: runs the tool in `dir` with `args`; never returns.
-[[noreturn]] void execTool(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+std::string fromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string toolUnderTest() {
+    const std::string exe = fromEnvironment("TARVEX_TOOL_EXE");
+    return exe.empty() ? TARVEX_TOOL : exe;
+}
+
+// The program to start and its argv: the tool, or the launcher with the tool as its first
+// argument.  Made before fork: the child only calls exec.
+std::vector<std::string> toolCommand(const std::vector<std::string>& args) {
+    const std::string launcher = fromEnvironment("TARVEX_TOOL_LAUNCHER");
+    std::vector<std::string> command;
+    if (launcher.empty()) command = {toolUnderTest(), "tarvex"};
+    else command = {launcher, launcher, toolUnderTest()};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+}
+
+// In the child: runs `command` (from toolCommand) in `dir`; never returns.
+[[noreturn]] void execTool(const std::vector<std::string>& command, const std::filesystem::path& dir) {
     if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
     std::vector<char*> argv;
-    static char name[] = "tarvex";
-    argv.push_back(name);
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    for (std::size_t i = 1; i < command.size(); ++i)
+        argv.push_back(const_cast<char*>(command[i].c_str()));
     argv.push_back(nullptr);
-    execv(TARVEX_TOOL, argv.data());
+    execv(command[0].c_str(), argv.data());
     _exit(127);
 }
 
 }  // namespace
 
+bool windowsTool() {
+    const std::string tool = toolUnderTest();
+    return tool.size() >= 4 && tool.compare(tool.size() - 4, 4, ".exe") == 0;
+}
+
 ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+    const std::vector<std::string> command = toolCommand(args);
     int out[2];
     int err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
@@ -74,7 +100,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& args, const std::filesy
         close(err[1]);
         int nullIn = open("/dev/null", O_RDONLY);
         dup2(nullIn, STDIN_FILENO);
-        execTool(args, dir);
+        execTool(command, dir);
     }
     close(out[1]);
     close(err[1]);
@@ -128,11 +154,12 @@ ToolRun runTool(const std::vector<std::string>& args, const std::filesystem::pat
 }
 
 ToolRun runOnTerminal(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+    const std::vector<std::string> command = toolCommand(args);
     int terminal = -1;
     const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
     if (pid < 0) throw std::runtime_error("forkpty failed");
     if (pid == 0) {
-        execTool(args, dir);
+        execTool(command, dir);
     }
     ToolRun run;
     char buffer[4096];

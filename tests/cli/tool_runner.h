@@ -12,6 +12,15 @@
 
 namespace tarvex::cli::test {
 
+// The tool under test is the one built beside the tests, unless TARVEX_TOOL_EXE names another:
+// scripts/test-windows.sh runs these same cases against tarvex.exe, started by the program
+// TARVEX_TOOL_LAUNCHER names (wine64).
+bool windowsTool();
+
+// A case that cannot apply to tarvex.exe is skipped, saying why.
+#define TARVEX_SKIP_FOR_WINDOWS_TOOL(why) \
+    if (::tarvex::cli::test::windowsTool()) GTEST_SKIP() << "not for tarvex.exe: " << (why)
+
 struct ToolRun {
     int status = -1;  // the exit status, or 128 + the signal that ended the tool
     std::string out;

@@ -1,6 +1,4 @@
 // tarvex capture and tarvex eye: scope captures to CSV or raw fast packets, and the eye diagram.
-#include <unistd.h>
-
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -10,6 +8,7 @@
 #include "commands/capture.h"
 #include "commands/eye_fold.h"
 #include "commands/packet.h"
+#include "console.h"
 #include "errors.h"
 #include "eye_analysis.h"
 #include "eye_plot.h"
@@ -73,7 +72,7 @@ void capture(Tool& tool, const CaptureArgs& args) {
     const bool toStdout = args.output == "-";
     if (tool.out().json() && toStdout)
         throw UsageError("with --json the samples need a file of their own: -o FILE");
-    if (args.fast && toStdout && isatty(fileno(results())) == 1)
+    if (args.fast && toStdout && isTerminal(results()))
         throw UsageError("--fast writes raw bytes: give them a file with -o FILE");
 
     BoardSession board(tool.options().index);

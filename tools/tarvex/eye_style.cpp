@@ -81,7 +81,7 @@ std::vector<double> codeTicks(const CodeRange& range) {
     const double step = tickStep(range.high - range.low, 6);
     std::vector<double> ticks;
     for (double code = std::ceil(range.low / step) * step; code <= range.high; code += step)
-        ticks.push_back(code);
+        ticks.push_back(code + 0.0);  // + 0.0: a tick at -0 (ceil of a small negative) is shown as 0
     return ticks;
 }
 

@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include <unistd.h>
-
 #include <fmt/format.h>
 
+#include "console.h"
 #include "errors.h"
 
 namespace tarvex::cli {
@@ -22,14 +21,8 @@ std::FILE* results() { return resultStream != nullptr ? resultStream : stdout; }
 void keepResultsApart() {
     if (resultStream != nullptr) return;
     std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    if (saved < 0) return;
-    std::FILE* stream = fdopen(saved, "w");
-    if (stream == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        if (stream != nullptr) std::fclose(stream);
-        else close(saved);
-        return;
-    }
+    std::FILE* stream = divertStandardOutput();
+    if (stream == nullptr) return;
     resultStream = stream;
     // The library's diagnostics have no line end: unbuffered, they show when they happen.
     std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -1,8 +1,5 @@
 #include "progress.h"
 
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 
 #include <fmt/format.h>
@@ -10,19 +7,6 @@
 namespace tarvex::cli {
 
 namespace {
-
-volatile std::sig_atomic_t interruptFlag = 0;
-
-extern "C" void onInterrupt(int) {
-    interruptFlag = 1;
-    // The next Ctrl-C is not caught: a tool that hangs can still be killed.
-    std::signal(SIGINT, SIG_DFL);
-}
-
-extern "C" void onTerminate(int) {
-    interruptFlag = 1;
-    std::signal(SIGTERM, SIG_DFL);
-}
 
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 24;
@@ -34,28 +18,11 @@ std::string clockText(double seconds) {
 
 }  // namespace
 
-void installInterruptHandler() {
-    // No SA_RESTART: nothing in the tool blocks on a system call that must go on after Ctrl-C.
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-}
-
-void stopOnTerminate() {
-    struct sigaction action = {};
-    action.sa_handler = onTerminate;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-bool interrupted() { return interruptFlag != 0; }
-
 Progress::Progress(std::string label, std::uint32_t total, std::string unit)
     : label_(std::move(label)),
       total_(total),
       unit_(std::move(unit)),
-      active_(isatty(STDERR_FILENO) == 1),
+      active_(progressTerminal()),
       start_(Clock::now()),
       lastDraw_(start_) {}
 

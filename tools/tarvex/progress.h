@@ -2,22 +2,18 @@
 //
 // A progress line is drawn on standard error only when standard error is a terminal, at most ten
 // times a second, and is wiped when the operation ends; a script or a pipe sees nothing of it.
-// Ctrl-C does not kill the tool: it raises a flag that long operations test between two
-// exchanges with the board, so they stop cleanly, close the board and exit with status 130.  A
-// second Ctrl-C kills the tool at once.
+// Ctrl-C does not kill the tool: it raises a flag (interrupted(), console.h) that long operations
+// test between two exchanges with the board, so they stop cleanly, close the board and exit with
+// status 130.  A second Ctrl-C kills the tool at once.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
-namespace tarvex::cli {
+#include "console.h"
 
-void installInterruptHandler();
-// A SIGTERM raises the same flag (a service manager's stop), for commands that run until told
-// to stop.
-void stopOnTerminate();
-bool interrupted();
+namespace tarvex::cli {
 
 class Progress {
 public:

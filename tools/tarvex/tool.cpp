@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "commands/eye_fold.h"
+#include "console.h"
 #include "demo.h"
 #include "errors.h"
 #include "platform/platform.h"
@@ -171,6 +172,7 @@ int Tool::usageError(const CLI::ParseError& error) {
 }
 
 int Tool::run(int argc, char** argv) {
+    prepareStreams();
     try {
         app_.parse(argc, argv);
     } catch (const CLI::Success& done) {

@@ -1,11 +1,8 @@
 #include "values.h"
 
-#include <arpa/inet.h>
-#include <netinet/ether.h>
-
-#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstring>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -63,22 +60,42 @@ const CLI::Validator& macAddress() {
     return check;
 }
 
+namespace {
+
+// Reads exactly out.size() numbers of one to `maxDigits` digits in `base`, no greater than 255
+// and apart by one of `separators`, and nothing else.  A decimal number does not start with 0
+// (an address typed as 010.0.0.1 may mean octal to another program).
+bool readBytes(std::string_view text, std::string_view separators, int base, std::size_t maxDigits,
+               std::span<std::uint8_t> out) {
+    const char* at = text.data();
+    const char* const end = text.data() + text.size();
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (i > 0) {
+            if (at == end || separators.find(*at) == std::string_view::npos) return false;
+            ++at;
+        }
+        unsigned value = 0;
+        const auto [next, error] = std::from_chars(at, end, value, base);
+        const auto digits = static_cast<std::size_t>(next - at);
+        if (error != std::errc() || digits > maxDigits || value > 255) return false;
+        if (base == 10 && digits > 1 && *at == '0') return false;
+        out[i] = static_cast<std::uint8_t>(value);
+        at = next;
+    }
+    return at == end;
+}
+
+}  // namespace
+
 std::optional<Ipv4> parseIpv4(const std::string& text) {
-    in_addr address{};
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1) return std::nullopt;
     Ipv4 bytes;
-    // inet_pton stores the address in network order: the first number typed comes first.
-    std::memcpy(bytes.data(), &address, 4);
+    if (!readBytes(text, ".", 10, 3, bytes)) return std::nullopt;
     return bytes;
 }
 
 std::optional<Mac> parseMac(const std::string& text) {
-    std::string colons = text;
-    std::replace(colons.begin(), colons.end(), '-', ':');
-    ether_addr address{};
-    if (ether_aton_r(colons.c_str(), &address) == nullptr) return std::nullopt;
     Mac bytes;
-    std::memcpy(bytes.data(), address.ether_addr_octet, 6);
+    if (!readBytes(text, ":-", 16, 2, bytes)) return std::nullopt;
     return bytes;
 }
 
